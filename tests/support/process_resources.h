@@ -1,0 +1,19 @@
+#pragma once
+// What the test process holds right now, to show that a transfer leaves nothing behind.
+
+#include <string>
+#include <vector>
+
+namespace tarnlink::test {
+
+/// The targets of every open file descriptor of this process (from /proc/self/fd).
+std::vector<std::string> openFileDescriptors();
+
+/// The number of threads of this process (from /proc/self/task).
+int threadCount();
+
+/// Waits up to `timeoutMs` for the thread count to drop to `expected`; returns the last
+/// count seen. Threads end a little after they have said they are done.
+int waitForThreadCount(int expected, int timeoutMs = 2000);
+
+}  // namespace tarnlink::test

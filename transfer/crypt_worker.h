@@ -1,0 +1,18 @@
+#pragma once
+// Start and worker of a crypt read-back: one crypt request, then block reads at rising
+// addresses until the target marks the end; the dispatcher appends each block to the file.
+
+#include <cstdint>
+
+namespace tarnlink {
+
+struct TransferContext;
+
+/// Opens the port, creates (or cuts to 0) the output file and starts the read-back on a
+/// thread of its own. Every outcome arrives as exactly one notifyResult. UI thread.
+void startCryptReadBack(const char* outputPath, const char* portPath);
+
+/// Body of the read-back's worker thread; `ctx` is &g_transfer. Returns 0.
+uint32_t cryptWorker(TransferContext* ctx);
+
+}  // namespace tarnlink

@@ -1,0 +1,74 @@
+#pragma once
+// The one record that the user-interface thread, the worker and the reader thread share
+// for a transfer, with its states and result codes. Every field that more than one thread
+// touches is an atomic of the width the protocol gives it, stored whole and read afresh.
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+namespace tarnlink {
+
+struct SerialLink;
+class AutoResetEvent;
+
+enum TransferState : uint8_t {
+    STATE_IDLE = 0,
+    STATE_CONNECT = 1,
+    STATE_WRITE = 2,
+    STATE_VERIFY_START = 3,
+    STATE_VERIFY = 4,
+    STATE_ENABLE = 5,
+    STATE_CRYPT = 6,
+    STATE_CANCEL = 7,
+};
+
+enum TransferResult : uint8_t {
+    SUCCESS = 0,
+    GENERAL_FAILURE = 1,
+    INVALID_FCS = 2,
+    BAD_IMAGE_FILE = 3,
+    IMAGE_FILE_ERROR = 4,
+    DOWNLOAD_IN_PROGRESS = 5,
+    TARGET_TIMEOUT = 6,
+    VERIFY_FAILED = 7,
+    DOWNLOAD_CANCELED = 8,
+    OUT_OF_SEQUENCE = 9,
+    SERIALPORT_ERROR = 10,
+    CRYPT_UPLOADED = 11,
+};
+
+/// A block is 64 bytes of the image, 16 words; block k lies at word address 16 * k.
+inline constexpr uint32_t BLOCK_BYTES = 64;
+inline constexpr uint32_t BLOCK_WORDS = 16;
+/// The longest image: 65,535 words (262,140 bytes, 4096 blocks).
+inline constexpr uint32_t IMAGE_MAX_WORDS = 0xFFFF;
+
+/// Highest result value that has a message.
+inline constexpr uint8_t TRANSFER_RESULT_LAST = CRYPT_UPLOADED;
+
+/// The text the dialog shows for `result`; empty for values above TRANSFER_RESULT_LAST.
+/// Static storage, any thread.
+const char* transferResultMessage(unsigned result);
+
+/// The enumerator's name ("TARGET_TIMEOUT"); empty for unknown values. Static storage.
+const char* transferResultName(unsigned result);
+
+struct TransferContext {
+    std::atomic<uint8_t> state{STATE_IDLE};         ///< TransferState
+    std::atomic<SerialLink*> link{nullptr};          ///< open link of the transfer
+    std::atomic<uint8_t> skipResetVector{0};         ///< 1: bytes 0-2 of block 0 not verified
+    std::atomic<uint8_t*> image{nullptr};            ///< image buffer (malloc), download only
+    std::atomic<std::FILE*> file{nullptr};           ///< image ("rb") or crypt output ("wb")
+    std::atomic<uint16_t> imageWords{0};             ///< image length in 4-byte words
+    std::atomic<uint8_t> result{SUCCESS};            ///< TransferResult recorded so far
+    std::atomic<uint16_t> packetIndex{0};            ///< current block, from 0
+    std::atomic<uint16_t> address{0};                ///< word address of the current block
+    std::atomic<bool> worker{false};                 ///< a worker thread runs for the transfer
+    std::atomic<AutoResetEvent*> ackEvent{nullptr};  ///< set by the dispatcher on acceptance
+};
+
+/// The program's one transfer context.
+extern TransferContext g_transfer;
+
+}  // namespace tarnlink
