@@ -23,8 +23,12 @@ namespace {
 int listPorts() {
     // The sysfs root can be moved for a test against a fake tree.
     const char* root = std::getenv("TARNLINK_SYSFS_ROOT");
-    for (const SerialPortInfo& port : listSerialPorts(root != nullptr ? root : "/sys")) {
+    const std::vector<SerialPortInfo> ports = listSerialPorts(root != nullptr ? root : "/sys");
+    for (const SerialPortInfo& port : ports) {
         std::printf("%s\n", formatSerialPort(port).c_str());
+    }
+    if (ports.empty()) {
+        std::fprintf(stderr, "No serial ports found\n");
     }
     return 0;
 }
