@@ -83,10 +83,11 @@ class Pipe {
     int m_fds[2];
 };
 
-[[noreturn]] void quitAtOnce(ConsoleTarget& target) {
-    target.finish(GENERAL_FAILURE);
-    std::fputs("Interrupted again: quitting without waiting for the transfer\n", stderr);
-    std::fflush(stderr);
+[[noreturn]] void quitAtOnce() {
+    // Straight to the descriptor, without the console's lock: a worker may hold it while
+    // it waits on a full stderr pipe.
+    static const char text[] = "\nInterrupted again: quitting without waiting for the transfer\n";
+    [[maybe_unused]] ssize_t ignored = ::write(STDERR_FILENO, text, sizeof text - 1);
     // Die of the signal itself, so a calling shell sees an interrupted program.
     ::signal(SIGINT, SIG_DFL);
     ::raise(SIGINT);
@@ -136,7 +137,7 @@ TransferOutcome runTransfer(const CliOptions& options, OutputMode mode) {
         }
         if (message[0] == 'I') {
             if (++interrupts >= 2) {
-                quitAtOnce(*target);
+                quitAtOnce();
             }
             cancelTransfer();
             target->note("Canceling (Ctrl-C again quits at once)...");
