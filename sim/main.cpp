@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
         if (sigtimedwait(&signals, nullptr, &tick) > 0) {
             break;
         }
-        if (options.once && target.transfersEnded() > 0) {
+        if (target.finished()) {
             break;
         }
     }

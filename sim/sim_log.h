@@ -1,6 +1,7 @@
 #pragma once
 // The record of every frame in and out. In memory for the tests, and optionally a file with
-// one line per frame: "<monotonic µs> <in|out> FE 00 4D 84 C9".
+// one line per frame: "<monotonic µs> <in|out> FE 00 4D 84 C9". A frame in is stamped when
+// its last byte has been taken in, a frame out just before its first byte is sent.
 
 #include <cstdio>
 #include <mutex>

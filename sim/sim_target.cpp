@@ -36,6 +36,7 @@ struct SimTarget::Impl {
     explicit Impl(SimOptions opts) : options(std::move(opts)), loader(options) {}
 
     void serve();
+    void serveFrames();
     bool handleFrame(SimLine& line, const SimFrame& frame, const std::vector<uint8_t>& raw);
     void writeFlashOut() const;
 
@@ -50,9 +51,15 @@ struct SimTarget::Impl {
     std::thread thread;
     bool started = false;
     std::atomic<uint32_t> transfersEnded{0};
+    std::atomic<bool> finished{false};
 };
 
 void SimTarget::Impl::serve() {
+    serveFrames();
+    finished.store(true);
+}
+
+void SimTarget::Impl::serveFrames() {
     SimLine line(pty.master(), stopFd, options.baud);
     SimFrameParser parser;
     std::vector<uint8_t> bytes;
@@ -91,23 +98,21 @@ bool SimTarget::Impl::handleFrame(SimLine& line, const SimFrame& frame,
         !line.sleepUntil(SimLine::Clock::now() + std::chrono::milliseconds(options.delayMs))) {
         return false;
     }
-    // Written before the answer leaves, so whoever sees the answer finds the file complete.
+    // The file, the count and the log entry are done before the answer leaves, so whoever
+    // has seen the answer finds them complete.
     if (reply.endsTransfer) {
         writeFlashOut();
+        transfersEnded.fetch_add(1);
     }
     for (const auto& chunk : reply.chunks) {
-        if (!line.send(chunk.bytes)) {
-            return false;
-        }
         if (chunk.isFrame) {
             log.record(false, chunk.bytes);
         }
+        if (!line.send(chunk.bytes)) {
+            return false;
+        }
     }
-    if (reply.endsTransfer) {
-        transfersEnded.fetch_add(1);
-        return !options.once;
-    }
-    return true;
+    return !(reply.endsTransfer && options.once);
 }
 
 void SimTarget::Impl::writeFlashOut() const {
@@ -179,6 +184,7 @@ bool SimTarget::start() {
         impl.linkMade = impl.options.linkPath;
     }
     impl.started = true;
+    impl.finished.store(false);
     impl.thread = std::thread([&impl] { impl.serve(); });
     return true;
 }
@@ -218,5 +224,7 @@ std::vector<uint8_t> SimTarget::encrypt(const std::vector<uint8_t>& plain) {
 std::vector<LoggedFrame> SimTarget::frames() const { return m_impl->log.frames(); }
 
 uint32_t SimTarget::transfersEnded() const { return m_impl->transfersEnded.load(); }
+
+bool SimTarget::finished() const { return m_impl->finished.load(); }
 
 }  // namespace tarnlink::sim

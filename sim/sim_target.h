@@ -63,6 +63,8 @@ public:
     std::vector<LoggedFrame> frames() const;
     /// Transfers that have ended (an enable answered, or a crypt read-back ended).
     uint32_t transfersEnded() const;
+    /// True once serving has ended by itself (`once` and a transfer has ended). Any thread.
+    bool finished() const;
 
 private:
     struct Impl;
