@@ -1,5 +1,6 @@
-// The encoders through a real serial link on a pseudo-terminal: the test reads what the
-// target would see on the other end.
+// The protocol over a real serial link on a pseudo-terminal: the test reads what the
+// target would see on the other end, and answers as the target would.
+#include "link/auto_reset_event.h"
 #include "link/serial_link.h"
 #include "protocol/frame.h"
 #include "protocol/frame_receiver.h"
@@ -122,6 +123,28 @@ TEST(EncoderTrace, WithoutALinkNothingIsSentOrTraced) {
     sendRead(0x10);
     setFrameObserver(nullptr);
     EXPECT_EQ(calls, 0);
+}
+
+TEST(ReceiveOverLink, ResponseFromTheTargetReachesTheDispatcherOnTheReaderThread) {
+    test::PtyPair pty;
+    AutoResetEvent ack;
+    g_frameReceiver.parseState = RX_HUNT;
+    g_transfer.state = STATE_CONNECT;
+    SerialLink* link = serialLinkOpen(pty.slavePath().c_str(), frameReceiverFeed, nullptr);
+    ASSERT_NE(link, nullptr);
+    g_transfer.link = link;
+    g_transfer.ackEvent = &ack;
+    sendHandshake();
+    EXPECT_EQ(pty.read(6, 1000), (Bytes{0xFE, 0x01, 0x4D, 0x04, 0x02, 0x4A}));
+    // A bad frame first: it must not acknowledge.
+    pty.write({0x00, 0xFE, 0x00, 0x4D, 0x84, 0xC8});
+    EXPECT_EQ(ack.wait(300), AutoResetEvent::WaitResult::TIMEOUT);
+    pty.write({0xFE, 0x00, 0x4D, 0x84, 0xC9});
+    EXPECT_EQ(ack.wait(2000), AutoResetEvent::WaitResult::SIGNALLED);
+    g_transfer.link = nullptr;
+    serialLinkClose(link);  // stops the reader before the event goes
+    g_transfer.ackEvent = nullptr;
+    g_transfer.state = STATE_IDLE;
 }
 
 }  // namespace
