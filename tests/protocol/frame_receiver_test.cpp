@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "link/auto_reset_event.h"
@@ -205,7 +206,10 @@ TEST_P(PayloadLimit, OnlyFramesUpTo127PayloadBytesAreDispatched) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Receiver, PayloadLimit,
-                         ::testing::Values(126, 127, 128, 129, 200, 250, 254, 255));
+                         ::testing::Values(126, 127, 128, 129, 200, 250, 254, 255),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return "Announced" + std::to_string(info.param);
+                         });
 
 TEST_F(FrameReceiverTest, EmptyFrameHandsOverThePayloadThatEarlierFramesLeft) {
     AutoResetEvent ack;
