@@ -388,6 +388,33 @@ INSTANTIATE_TEST_SUITE_P(
                       BadStartCase{"BusyPort", BadStart::BUSY_PORT, SERIALPORT_ERROR}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The window goes away while a transfer runs: its target is cleared and destroyed, the
+// worker goes on notifying nobody, and the process ends with the worker and the port open.
+void endProcessWhileAWorkerRuns(const std::string& image) {
+    sim::SimOptions options;
+    options.silent = true;
+    static sim::SimTarget* target = new sim::SimTarget(options);
+    if (!target->start())
+        std::_Exit(3);
+    auto window = std::make_shared<test::NotificationRecorder>();
+    setNotificationTarget(window);
+    startDownload(image.c_str(), target->portPath().c_str(), 0);
+    if (!window->waitForStatus("Connecting to target...", 5000))
+        std::_Exit(4);
+    clearNotificationTarget();
+    window.reset();
+    std::this_thread::sleep_for(300ms);
+    if (!g_transfer.worker.load())
+        std::_Exit(5);
+    std::exit(0);
+}
+
+TEST_F(DownloadTest, ProcessCanEndWhileAWorkerRunsAfterItsWindowIsGone) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string image = m_dir.write("image.bin", patternImage(64));
+    EXPECT_EXIT(endProcessWhileAWorkerRuns(image), ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(DownloadTest, CancelWithNothingRunningChangesNothing) {
     cancelTransfer();
     EXPECT_EQ(g_transfer.state.load(), STATE_IDLE);
