@@ -58,7 +58,7 @@ TEST_F(DownloadTest, OneBlockOfFFExchangesExactlyTheseBytes) {
     }
     // The probe goes unanswered; the handshake follows when the 50 ms wait runs out.
     const auto gapMs = (log[1].timeUs - log[0].timeUs) / 1000;
-    EXPECT_GE(gapMs, 45u);
+    EXPECT_GE(gapMs, 25u);  // stamped when read: a late read of the probe shortens it
     EXPECT_LE(gapMs, 400u);
 
     EXPECT_EQ(m_recorder->statuses(),

@@ -53,9 +53,13 @@ TEST_F(TransferTimeoutTest, SilentTargetGets201ConnectFramesThenTimesOut) {
     for (size_t i = 0; i < frames.size(); ++i) {
         EXPECT_EQ(frameCommand(frames[i]), i % 2 == 0 ? 0x10 : 0x04) << "frame " << i;
     }
+    // The target stamps a frame when it has read it, so one late read shortens the gap
+    // after it; the spacing is judged over the whole run.
     const auto gaps = gapsMs(frames);
-    EXPECT_GE(*std::min_element(gaps.begin(), gaps.end()), 45u);
-    EXPECT_LE(median(gaps), 80u);
+    const uint64_t meanGapMs = (frames.back().timeUs - frames.front().timeUs) / 200 / 1000;
+    EXPECT_GE(meanGapMs, 48u);
+    EXPECT_LE(meanGapMs, 80u);
+    EXPECT_GE(median(gaps), 45u);
     EXPECT_TRUE(m_recorder->progress().empty()) << "no progress before the first block";
     EXPECT_EQ(m_recorder->statuses().size(), 201u);
 }
@@ -79,9 +83,13 @@ TEST_F(TransferTimeoutTest, TargetSilentAfterTheHandshakeGetsBlockZeroSixTimes) 
         EXPECT_EQ(frame.bytes, writes[0].bytes) << "a repeat sends the same block";
     }
     for (auto gap : gapsMs(writes)) {
-        EXPECT_GE(gap, 480u);
-        EXPECT_LE(gap, 1000u);
+        EXPECT_GE(gap, 300u);
+        EXPECT_LE(gap, 1200u);
     }
+    const uint64_t meanGapMs = (writes.back().timeUs - writes.front().timeUs) / 5 / 1000;
+    EXPECT_GE(meanGapMs, 490u);
+    EXPECT_LE(meanGapMs, 700u);
+    EXPECT_EQ(m_recorder->results(), (std::vector<uint8_t>{TARGET_TIMEOUT}));
     EXPECT_EQ(m_recorder->progress(), (std::vector<int>{0})) << "set on the first send only";
     const auto statuses = m_recorder->statuses();
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "Sending Data Packet 0"), 6);
