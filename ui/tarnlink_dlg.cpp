@@ -55,6 +55,8 @@ void setControlShown(QWidget* control, bool shown) {
 
 }  // namespace
 
+CTarnlinkDlg::CTarnlinkDlg(QWidget* parent) : CTarnlinkDlg(realTransferEngine(), parent) {}
+
 CTarnlinkDlg::CTarnlinkDlg(const TransferEngine& engine, QWidget* parent)
     : QDialog(parent,
               Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

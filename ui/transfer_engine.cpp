@@ -3,7 +3,6 @@
 #include "transfer/crypt_worker.h"
 #include "transfer/download_worker.h"
 #include "transfer/transfer_context.h"
-#include "ui/tarnlink_dlg.h"
 
 namespace tarnlink {
 
@@ -15,9 +14,5 @@ const TransferEngine& realTransferEngine() {
 bool transferRunning() {
     return g_transfer.worker.load() || g_transfer.state.load() != STATE_IDLE;
 }
-
-// The dialog's plain constructor lives here, beside the engine it uses, so that a test
-// which gives the dialog an engine of its own does not need the real one to link.
-CTarnlinkDlg::CTarnlinkDlg(QWidget* parent) : CTarnlinkDlg(realTransferEngine(), parent) {}
 
 }  // namespace tarnlink
