@@ -476,6 +476,15 @@ private slots:
         QCoreApplication::sendEvent(m_dlg.get(), &event);
         QTRY_VERIFY(menu->isVisible());
         menu->hide();
+        QTRY_VERIFY(!menu->isVisible());
+
+        // So does the menu key with the focus on a push button (a push button passes the
+        // request on to the dialog).
+        load()->setFocus();
+        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(2, 2), load()->mapToGlobal(QPoint(2, 2)));
+        QCoreApplication::sendEvent(load(), &key);
+        QTRY_VERIFY(menu->isVisible());
+        menu->hide();
     }
 
     void emptyMenuTextAddsNothing() {
