@@ -1,0 +1,299 @@
+// The serial link on POSIX: a terminal device in raw mode, a reader thread that polls the
+// port and a stop descriptor, and writes that loop until the port has taken every byte.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "link/com_port_name.h"
+#include "link/serial_link.h"
+#include "link/serial_link_error.h"
+#include "link/serial_low_latency.h"
+
+namespace tarnlink {
+
+struct SerialLink {
+    int port = -1;
+    int stop = -1;           // eventfd; readable once serialLinkClose has asked the reader to end
+    bool exclusive = false;  // TIOCEXCL set by us, to be cleared on the way out
+    std::thread reader;
+    RxCallback callback = nullptr;
+    void* context = nullptr;
+
+    // Hand-over between the reader's end and serialLinkClose: whoever comes last frees.
+    std::mutex endMutex;
+    std::condition_variable endCond;
+    bool readerEnded = false;  // guarded by endMutex
+    bool abandoned = false;    // guarded by endMutex; the reader now owns the record
+};
+
+namespace {
+
+constexpr int READ_WAIT_MS = 1000;
+constexpr int FAILED_WAIT_PAUSE_MS = 1000;
+constexpr auto CLOSE_WAIT = std::chrono::milliseconds(20000);
+constexpr int32_t READ_BUFFER_SIZE = 256;
+
+bool isMissingModemLines(int error) {
+    return error == ENOTTY || error == EINVAL;
+}
+
+// Closes the port and the stop descriptor and frees the record. The reader has ended.
+void releaseLink(SerialLink* link) {
+    if (link->port >= 0) {
+        // The exclusive flag lives on the terminal, which a pseudo-terminal keeps while its
+        // master is open: clear it, or the port stays closed to the next open.
+        if (link->exclusive) {
+            (void)ioctl(link->port, TIOCNXCL);
+        }
+        ::close(link->port);
+    }
+    if (link->stop >= 0) {
+        ::close(link->stop);
+    }
+    delete link;
+}
+
+// Fails the open: records why, undoes everything acquired so far.
+SerialLink* failOpen(SerialLink* link, int error) {
+    setSerialLinkLastError(error);
+    releaseLink(link);
+    return nullptr;
+}
+
+bool applyLineSettings(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) {
+        return false;
+    }
+    // Frames are not escaped: every byte value must pass untouched, so no CR/LF mapping,
+    // no XON/XOFF, no parity marking or stripping, no break or echo handling.
+    cfmakeraw(&tio);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | PARMRK | INPCK | ISTRIP | INLCR |
+                                          IGNCR | ICRNL | IGNBRK | BRKINT);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    // A read waits for at least one byte; the reader polls before it reads anyway.
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (cfsetispeed(&tio, B115200) != 0 || cfsetospeed(&tio, B115200) != 0) {
+        return false;
+    }
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+int32_t clampReadSize(int32_t requested) {
+    return std::clamp(requested, 1, READ_BUFFER_SIZE);
+}
+
+void readerThreadMain(SerialLink* link) {
+    (void)serialLinkReader(link);
+    bool ownsRecord = false;
+    {
+        std::lock_guard lock(link->endMutex);
+        link->readerEnded = true;
+        ownsRecord = link->abandoned;
+        link->endCond.notify_all();
+    }
+    // After the unlock the record may already be gone, unless the close handed it to us.
+    if (ownsRecord) {
+        releaseLink(link);
+    }
+}
+
+}  // namespace
+
+std::string serialPortDevicePath(const std::string& path) {
+    const std::optional<int> number = comPortNumber(path);
+    if (!number) {
+        return path;
+    }
+    if (*number < 1) {
+        return {};
+    }
+    // COM1 is the first serial device, as POSIX layers on Windows number them.
+    return "/dev/ttyS" + std::to_string(*number - 1);
+}
+
+SerialLink* serialLinkOpen(const char* path, RxCallback callback, void* context) {
+    if (path == nullptr || callback == nullptr) {
+        setSerialLinkLastError(EINVAL);
+        return nullptr;
+    }
+    const std::string device = serialPortDevicePath(path);
+    if (device.empty()) {
+        setSerialLinkLastError(ENOENT);
+        return nullptr;
+    }
+    auto* link = new (std::nothrow) SerialLink;
+    if (link == nullptr) {
+        setSerialLinkLastError(ENOMEM);
+        return nullptr;
+    }
+    link->callback = callback;
+    link->context = context;
+
+    // Non-blocking only for the open itself: a modem port without carrier would hang it.
+    link->port = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (link->port < 0) {
+        return failOpen(link, errno);
+    }
+    termios probe{};
+    if (tcgetattr(link->port, &probe) != 0) {
+        return failOpen(link, errno);
+    }
+    // TIOCEXCL does not stop root; the advisory lock does, for every program that asks
+    // for it. The lock comes first: a second open that fails must not clear the holder's
+    // exclusive flag on its way out.
+    if (flock(link->port, LOCK_EX | LOCK_NB) != 0) {
+        return failOpen(link, errno);
+    }
+    if (ioctl(link->port, TIOCEXCL) != 0) {
+        return failOpen(link, errno);
+    }
+    link->exclusive = true;
+    const int flags = fcntl(link->port, F_GETFL);
+    if (flags < 0 || fcntl(link->port, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return failOpen(link, errno);
+    }
+    if (!applyLineSettings(link->port)) {
+        return failOpen(link, errno);
+    }
+    // After the line settings: leaving a zero speed raises RTS and DTR again.
+    const int rts = TIOCM_RTS;
+    if (ioctl(link->port, TIOCMBIC, &rts) != 0 && !isMissingModemLines(errno)) {
+        return failOpen(link, errno);
+    }
+    requestLowLatency(link->port);
+
+    link->stop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (link->stop < 0) {
+        return failOpen(link, errno);
+    }
+    try {
+        link->reader = std::thread(readerThreadMain, link);
+    } catch (const std::system_error& e) {
+        return failOpen(link, e.code().value());
+    }
+    return link;
+}
+
+bool serialLinkWrite(SerialLink* link, const uint8_t* bytes, uint32_t count) {
+    const size_t total = count & 0xFFu;
+    if (link == nullptr || (bytes == nullptr && total > 0)) {
+        return false;
+    }
+    // Done once the kernel has taken every byte: the boot protocol waits for the target's
+    // answer anyway, so draining the UART here would only add a character time per frame.
+    size_t done = 0;
+    while (done < total) {
+        const ssize_t n = ::write(link->port, bytes + done, total - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd out{link->port, POLLOUT, 0};
+            const int ready = poll(&out, 1, -1);  // no time limit of its own
+            if (ready < 0 && errno != EINTR) {
+                return false;
+            }
+            if (ready > 0 && (out.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                return false;
+            }
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+uint32_t serialLinkReader(SerialLink* link) {
+    uint8_t buffer[READ_BUFFER_SIZE];
+    int32_t nextRead = 1;
+    for (;;) {
+        pollfd waitSet[2] = {{link->port, POLLIN, 0}, {link->stop, POLLIN, 0}};
+        const int ready = poll(waitSet, 2, READ_WAIT_MS);
+        if (ready < 0) {
+            if (errno != EINTR) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(FAILED_WAIT_PAUSE_MS));
+            }
+            continue;
+        }
+        if (ready == 0) {
+            continue;
+        }
+        // A stop wins over bytes still in the kernel: the close would otherwise wait for a
+        // chatty line to fall silent. Bytes already read were delivered before this wait.
+        if ((waitSet[1].revents & POLLIN) != 0) {
+            return 1;
+        }
+        const short portEvents = waitSet[0].revents;
+        if ((portEvents & POLLIN) != 0) {
+            const ssize_t n = ::read(link->port, buffer, static_cast<size_t>(nextRead));
+            if (n > 0) {
+                nextRead =
+                    clampReadSize(link->callback(buffer, static_cast<int32_t>(n), link->context));
+                continue;
+            }
+            if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+                continue;
+            }
+            // 0 bytes after POLLIN, or EIO: the far end hung up or the adapter is gone.
+            return 0;
+        }
+        if ((portEvents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            return 0;  // a hang-up stays signalled; waiting again would spin
+        }
+        if ((waitSet[1].revents & (POLLERR | POLLNVAL)) != 0) {
+            return 0;
+        }
+    }
+}
+
+void serialLinkClose(SerialLink* link) {
+    if (link == nullptr) {
+        return;
+    }
+    const uint64_t one = 1;
+    // An eventfd write of 1 cannot fail short of a counter overflow, which one close cannot reach.
+    (void)!::write(link->stop, &one, sizeof one);
+
+    if (std::this_thread::get_id() == link->reader.get_id()) {
+        // Called from the callback: the reader sees the stop once the callback returns and
+        // frees the record itself; joining here would wait for ourselves.
+        std::lock_guard lock(link->endMutex);
+        link->abandoned = true;
+        link->reader.detach();
+        return;
+    }
+    {
+        std::unique_lock lock(link->endMutex);
+        if (!link->endCond.wait_for(lock, CLOSE_WAIT, [link] { return link->readerEnded; })) {
+            // The reader is stuck in its callback. Freeing the port or the record under it
+            // would let it read a closed (maybe reused) descriptor: it frees both when it ends.
+            link->abandoned = true;
+            link->reader.detach();
+            return;
+        }
+    }
+    link->reader.join();
+    releaseLink(link);
+}
+
+}  // namespace tarnlink
