@@ -9,7 +9,7 @@ namespace tarnlink {
 class CAboutDlg : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     /// Built from IDD_ABOUTBOX; no parent, so exec() blocks every other window. UI thread.
     CAboutDlg();
     ~CAboutDlg() override;

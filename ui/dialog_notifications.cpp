@@ -23,7 +23,7 @@ namespace {
 // variable rather than a blocking queued connection: the waiting is then visible to the
 // thread sanitizer, and the worker touches nothing of the call after it is woken.
 class Completion {
-public:
+  public:
     void signal() {
         {
             std::lock_guard lock(m_mutex);
@@ -36,7 +36,7 @@ public:
         m_cv.wait(lock, [this] { return m_done; });
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     bool m_done = false;
@@ -45,7 +45,7 @@ private:
 // One call for the UI thread. It is deleted there, after it has run, and wakes its
 // waiting worker then; also when the application drops it without running it.
 class NotificationEvent final : public QEvent {
-public:
+  public:
     static constexpr QEvent::Type TYPE = static_cast<QEvent::Type>(QEvent::User + 0x100);
 
     NotificationEvent(std::function<void()> apply, std::shared_ptr<Completion> completion)
@@ -57,7 +57,7 @@ public:
     }
     void run() { m_apply(); }
 
-private:
+  private:
     std::function<void()> m_apply;
     std::shared_ptr<Completion> m_completion;
 };
@@ -65,7 +65,7 @@ private:
 // Receives the calls on the UI thread. A child of the application object: it lives as long
 // as the application, longer than any dialog.
 class NotificationRelay final : public QObject {
-public:
+  public:
     using QObject::QObject;
     bool event(QEvent* event) override {
         if (event->type() == NotificationEvent::TYPE) {
@@ -85,7 +85,7 @@ NotificationRelay* relayOfApplication() {
 }
 
 class DialogNotificationTarget final : public NotificationTarget {
-public:
+  public:
     explicit DialogNotificationTarget(CTarnlinkDlg* dialog)
         : m_dialog(dialog), m_relay(relayOfApplication()), m_uiThread(QThread::currentThread()) {}
 
@@ -131,7 +131,7 @@ public:
                                                  nullptr));
     }
 
-private:
+  private:
     // Runs `apply` on the UI thread and returns once it has run there. The UI thread never
     // waits for a worker, so this cannot deadlock; nested modal loops (the About box, the
     // file dialog) serve the call too.

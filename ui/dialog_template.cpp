@@ -26,15 +26,27 @@ constexpr ControlTemplate kMainControls[] = {
     {IDC_STATIC, "IDC_STATIC", TextLeft, "Image File:", {7, 2, 208, 8}, true, true, false},
     {IDC_COM_PORT, "IDC_COM_PORT", Edit, "", {223, 12, 50, 12}, true, true, true},
     {IDC_STATIC, "IDC_STATIC", TextRightCentred, "COM Port:", {225, 3, 34, 8}, true, true, false},
-    {IDC_NO_RESET_VERIFY, "IDC_NO_RESET_VERIFY", AutoCheckBox,
-     "No Reset Vector Verification (8051 only)", {8, 31, 144, 10}, false, false, true},
+    {IDC_NO_RESET_VERIFY,
+     "IDC_NO_RESET_VERIFY",
+     AutoCheckBox,
+     "No Reset Vector Verification (8051 only)",
+     {8, 31, 144, 10},
+     false,
+     false,
+     true},
     {IDC_CRYPT, "IDC_CRYPT", PushButton, "Crypt Image", {166, 28, 50, 14}, true, true, true},
     {IDC_STATUS, "IDC_STATUS", TextLeft, "", {12, 47, 260, 8}, true, true, false},
 };
 
 constexpr ControlTemplate kAboutControls[] = {
     {IDC_STATIC, "IDC_STATIC", Icon, "", {11, 17, 20, 20}, true, true, false},
-    {IDC_STATIC, "IDC_STATIC", TextLeft, "Tarnlink Version 1.0", {40, 10, 119, 8}, true, true,
+    {IDC_STATIC,
+     "IDC_STATIC",
+     TextLeft,
+     "Tarnlink Version 1.0",
+     {40, 10, 119, 8},
+     true,
+     true,
      false},
     {IDOK, "IDOK", DefPushButton, "OK", {178, 7, 50, 16}, true, true, true},
 };
@@ -63,9 +75,8 @@ QWidget* createControl(QDialog& dialog, const ControlTemplate& control, QSize pi
         case TextRightCentred: {
             auto* label = new QLabel(text, &dialog);
             label->setTextFormat(Qt::PlainText);
-            label->setAlignment(control.kind == TextLeft
-                                    ? Qt::AlignLeft | Qt::AlignTop
-                                    : Qt::AlignRight | Qt::AlignVCenter);
+            label->setAlignment(control.kind == TextLeft ? Qt::AlignLeft | Qt::AlignTop
+                                                         : Qt::AlignRight | Qt::AlignVCenter);
             return label;
         }
         case AutoCheckBox:
@@ -89,8 +100,12 @@ QWidget* createControl(QDialog& dialog, const ControlTemplate& control, QSize pi
 
 }  // namespace
 
-const DialogTemplate& mainDialogTemplate() { return kMain; }
-const DialogTemplate& aboutDialogTemplate() { return kAbout; }
+const DialogTemplate& mainDialogTemplate() {
+    return kMain;
+}
+const DialogTemplate& aboutDialogTemplate() {
+    return kAbout;
+}
 
 void buildFromTemplate(QDialog& dialog, const DialogTemplate& tmpl) {
     const DialogBaseUnits base = baseUnitsOf(dialog.font());

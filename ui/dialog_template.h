@@ -13,31 +13,31 @@ class QWidget;
 namespace tarnlink {
 
 enum class ControlKind {
-    PushButton,         ///< QPushButton, never a default button
-    DefPushButton,      ///< QPushButton, the dialog's default button
-    Edit,               ///< QLineEdit with a frame, scrolls horizontally
-    TextLeft,           ///< QLabel, left-aligned, '&' shown as typed
-    TextRightCentred,   ///< QLabel, right-aligned and vertically centred
-    AutoCheckBox,       ///< QCheckBox that toggles itself
-    ProgressBar,        ///< QProgressBar 0..100 with a frame, no text
-    Icon,               ///< QLabel showing the program icon
+    PushButton,        ///< QPushButton, never a default button
+    DefPushButton,     ///< QPushButton, the dialog's default button
+    Edit,              ///< QLineEdit with a frame, scrolls horizontally
+    TextLeft,          ///< QLabel, left-aligned, '&' shown as typed
+    TextRightCentred,  ///< QLabel, right-aligned and vertically centred
+    AutoCheckBox,      ///< QCheckBox that toggles itself
+    ProgressBar,       ///< QProgressBar 0..100 with a frame, no text
+    Icon,              ///< QLabel showing the program icon
 };
 
 struct ControlTemplate {
-    int id;              ///< IDC_..., IDOK or IDC_STATIC
-    const char* name;    ///< objectName: the identifier's name
+    int id;            ///< IDC_..., IDOK or IDC_STATIC
+    const char* name;  ///< objectName: the identifier's name
     ControlKind kind;
     const char* text;
-    DialogRect rect;     ///< dialog units
+    DialogRect rect;  ///< dialog units
     bool visible;
     bool enabled;
     bool tabStop;
 };
 
 struct DialogTemplate {
-    int id;              ///< IDD_...
+    int id;  ///< IDD_...
     const char* caption;
-    int width;           ///< client size in dialog units
+    int width;  ///< client size in dialog units
     int height;
     std::span<const ControlTemplate> controls;
 };

@@ -13,8 +13,8 @@ DialogBaseUnits baseUnitsFromMetrics(int alphabetWidth, int fontHeight) {
 
 DialogBaseUnits baseUnitsOf(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int width =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int width = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return baseUnitsFromMetrics(width, metrics.height());
 }
 

@@ -8,7 +8,7 @@ namespace tarnlink {
 class CTarnlinkApp : public QApplication {
     Q_OBJECT
 
-public:
+  public:
     /// One per process, made by main() (Qt needs argc and argv, so not a static object).
     CTarnlinkApp(int& argc, char** argv);
     ~CTarnlinkApp() override;

@@ -58,10 +58,9 @@ void setControlShown(QWidget* control, bool shown) {
 CTarnlinkDlg::CTarnlinkDlg(QWidget* parent) : CTarnlinkDlg(realTransferEngine(), parent) {}
 
 CTarnlinkDlg::CTarnlinkDlg(const TransferEngine& engine, QWidget* parent)
-    : QDialog(parent,
-              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                  Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
       m_engine(engine),
       m_icon(appIcon()) {
     setObjectName(QStringLiteral("IDD_MAIN"));
@@ -80,7 +79,9 @@ CTarnlinkDlg::~CTarnlinkDlg() {
     clearNotificationTarget();
 }
 
-QWidget* CTarnlinkDlg::GetDlgItem(int id) const { return findControl(*this, id); }
+QWidget* CTarnlinkDlg::GetDlgItem(int id) const {
+    return findControl(*this, id);
+}
 
 bool CTarnlinkDlg::OnInitDialog() {
     m_systemMenu = new QMenu(this);
@@ -132,9 +133,13 @@ intptr_t CTarnlinkDlg::OnTransferDone(uintptr_t wParam, intptr_t /*lParam*/) {
     return 0;
 }
 
-void CTarnlinkDlg::OnBnClickedLoad() { startTransfer(true); }
+void CTarnlinkDlg::OnBnClickedLoad() {
+    startTransfer(true);
+}
 
-void CTarnlinkDlg::OnBnClickedCrypt() { startTransfer(false); }
+void CTarnlinkDlg::OnBnClickedCrypt() {
+    startTransfer(false);
+}
 
 void CTarnlinkDlg::startTransfer(bool download) {
     if (m_busy != 0) {

@@ -16,14 +16,14 @@ namespace tarnlink {
 
 /// WM_TRANSFER_DONE as a Qt event: `wParam` carries the result in its low 8 bits.
 class TransferDoneEvent final : public QEvent {
-public:
+  public:
     static constexpr QEvent::Type TYPE = static_cast<QEvent::Type>(QEvent::User + WM_TRANSFER_DONE);
     TransferDoneEvent(uintptr_t wParam, intptr_t lParam)
         : QEvent(TYPE), m_wParam(wParam), m_lParam(lParam) {}
     uintptr_t wParam() const { return m_wParam; }
     intptr_t lParam() const { return m_lParam; }
 
-private:
+  private:
     uintptr_t m_wParam;
     intptr_t m_lParam;
 };
@@ -31,7 +31,7 @@ private:
 class CTarnlinkDlg : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     /// The dialog on the real transfer engine, built from IDD_MAIN. UI thread.
     explicit CTarnlinkDlg(QWidget* parent = nullptr);
     /// The same dialog driving `engine` (kept by reference: it must outlive the dialog).
@@ -56,13 +56,13 @@ public:
     void OnBnClickedCrypt();
     void OnBnClickedBrowse();
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
-private:
+  private:
     void startTransfer(bool download);
 
     const TransferEngine& m_engine;

@@ -8,12 +8,12 @@
 //      although a transfer was running
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QElapsedTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

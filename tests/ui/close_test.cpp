@@ -8,7 +8,7 @@
 class CloseTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void closeEndsTheProgram_data() {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<bool>("returns");

@@ -48,8 +48,12 @@ const TransferEngine kRecordingEngine{
     [](const char* image, const char* port, uint8_t skip) {
         g_calls.push_back({"download", image, port, skip});
     },
-    [](const char* output, const char* port) { g_calls.push_back({"crypt", output, port, -1}); },
-    [] { g_calls.push_back({"cancel", "", "", -1}); },
+    [](const char* output, const char* port) {
+        g_calls.push_back({"crypt", output, port, -1});
+    },
+    [] {
+        g_calls.push_back({"cancel", "", "", -1});
+    },
 };
 
 // Runs `action` on a thread of its own, as a worker would, and joins it while the UI
@@ -121,7 +125,7 @@ class DialogTest : public QObject {
         QTRY_COMPARE(m_dlg->busy(), 0);
     }
 
-private slots:
+  private slots:
     void init() {
         g_calls.clear();
         m_dlg = std::make_unique<CTarnlinkDlg>(kRecordingEngine);
@@ -188,9 +192,12 @@ private slots:
     }
 
     void tabOrderFollowsTemplate() {
-        const std::vector<QWidget*> expected = {
-            load(), path(), control<QPushButton>(IDC_BROWSE), port(),
-            control<QCheckBox>(IDC_NO_RESET_VERIFY), crypt()};
+        const std::vector<QWidget*> expected = {load(),
+                                                path(),
+                                                control<QPushButton>(IDC_BROWSE),
+                                                port(),
+                                                control<QCheckBox>(IDC_NO_RESET_VERIFY),
+                                                crypt()};
         std::vector<QWidget*> chain;
         QWidget* w = load();
         do {
@@ -244,8 +251,8 @@ private slots:
         QTest::addColumn<bool>("download");
         QTest::addColumn<QString>("message");
         QTest::newRow("load") << true << "Please specify a file to transmit";
-        QTest::newRow("crypt") << false
-                               << "Please specify path & name of a binary file to receive the crypt.";
+        QTest::newRow("crypt")
+            << false << "Please specify path & name of a binary file to receive the crypt.";
     }
     void emptyPath() {
         QFETCH(bool, download);
@@ -267,12 +274,18 @@ private slots:
     void portText_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("empty") << "" << "\\\\.\\COM0";
-        QTest::newRow("letter") << "x1" << "\\\\.\\COM0";
-        QTest::newRow("blanks digits letter") << "  12a" << "\\\\.\\COM12";
-        QTest::newRow("minus") << "-3" << "\\\\.\\COM-3";
-        QTest::newRow("pty") << "/dev/pts/9" << "/dev/pts/9";
-        QTest::newRow("blanks and device") << " /dev/ttyUSB0" << "/dev/ttyUSB0";
+        QTest::newRow("empty") << ""
+                               << "\\\\.\\COM0";
+        QTest::newRow("letter") << "x1"
+                                << "\\\\.\\COM0";
+        QTest::newRow("blanks digits letter") << "  12a"
+                                              << "\\\\.\\COM12";
+        QTest::newRow("minus") << "-3"
+                               << "\\\\.\\COM-3";
+        QTest::newRow("pty") << "/dev/pts/9"
+                             << "/dev/pts/9";
+        QTest::newRow("blanks and device") << " /dev/ttyUSB0"
+                                           << "/dev/ttyUSB0";
     }
     void portText() {
         QFETCH(QString, text);
@@ -433,13 +446,14 @@ private slots:
         QTest::addColumn<bool>("ends");
         QTest::addColumn<size_t>("calls");
         QTest::newRow("Escape") << IDC_LOAD << int(Qt::Key_Escape) << true << size_t{0};
-        QTest::newRow("Enter in path") << IDC_IMAGE_PATH << int(Qt::Key_Return) << true << size_t{0};
-        QTest::newRow("keypad Enter in port") << IDC_COM_PORT << int(Qt::Key_Enter) << true
-                                              << size_t{0};
-        QTest::newRow("Enter on Load clicks it") << IDC_LOAD << int(Qt::Key_Return) << false
-                                                 << size_t{1};
-        QTest::newRow("Enter on Crypt clicks it") << IDC_CRYPT << int(Qt::Key_Return) << false
-                                                  << size_t{1};
+        QTest::newRow("Enter in path")
+            << IDC_IMAGE_PATH << int(Qt::Key_Return) << true << size_t{0};
+        QTest::newRow("keypad Enter in port")
+            << IDC_COM_PORT << int(Qt::Key_Enter) << true << size_t{0};
+        QTest::newRow("Enter on Load clicks it")
+            << IDC_LOAD << int(Qt::Key_Return) << false << size_t{1};
+        QTest::newRow("Enter on Crypt clicks it")
+            << IDC_CRYPT << int(Qt::Key_Return) << false << size_t{1};
     }
     void keys() {
         QFETCH(int, focus);
@@ -481,7 +495,8 @@ private slots:
         // So does the menu key with the focus on a push button (a push button passes the
         // request on to the dialog).
         load()->setFocus();
-        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(2, 2), load()->mapToGlobal(QPoint(2, 2)));
+        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(2, 2),
+                              load()->mapToGlobal(QPoint(2, 2)));
         QCoreApplication::sendEvent(load(), &key);
         QTRY_VERIFY(menu->isVisible());
         menu->hide();

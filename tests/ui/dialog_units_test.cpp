@@ -17,7 +17,7 @@ Q_DECLARE_METATYPE(std::string)
 class DialogUnitsTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void baseUnits_data() {
         QTest::addColumn<int>("alphabetWidth");
         QTest::addColumn<int>("height");
@@ -42,9 +42,9 @@ private slots:
         QTest::addColumn<int>("c");
         QTest::addColumn<int>("expected");
         QTest::newRow("exact") << 8 << 6 << 4 << 12;
-        QTest::newRow("half up") << 7 << 6 << 4 << 11;           // 10.5
-        QTest::newRow("below half") << 79 << 13 << 8 << 128;     // 128.375
-        QTest::newRow("negative half") << -7 << 6 << 4 << -11;   // -10.5 away from zero
+        QTest::newRow("half up") << 7 << 6 << 4 << 11;          // 10.5
+        QTest::newRow("below half") << 79 << 13 << 8 << 128;    // 128.375
+        QTest::newRow("negative half") << -7 << 6 << 4 << -11;  // -10.5 away from zero
         QTest::newRow("negative divisor") << 7 << 6 << -4 << -11;
         QTest::newRow("no overflow") << INT_MAX << 4 << 8 << INT_MAX / 2 + 1;
         QTest::newRow("zero divisor") << 5 << 5 << 0 << 0;
@@ -62,14 +62,14 @@ private slots:
         QTest::addColumn<DialogBaseUnits>("base");
         QTest::addColumn<DialogRect>("pixels");
         // The classic 8-point dialog font has base units 6 x 13.
-        QTest::newRow("main dialog 6x13") << DialogRect{0, 0, 285, 79} << DialogBaseUnits{6, 13}
-                                          << DialogRect{0, 0, 428, 128};
-        QTest::newRow("Load 6x13") << DialogRect{224, 28, 50, 14} << DialogBaseUnits{6, 13}
-                                   << DialogRect{336, 46, 75, 23};
-        QTest::newRow("progress 7x16") << DialogRect{8, 61, 263, 11} << DialogBaseUnits{7, 16}
-                                       << DialogRect{14, 122, 460, 22};
-        QTest::newRow("about 8x19") << DialogRect{0, 0, 235, 55} << DialogBaseUnits{8, 19}
-                                    << DialogRect{0, 0, 470, 131};
+        QTest::newRow("main dialog 6x13")
+            << DialogRect{0, 0, 285, 79} << DialogBaseUnits{6, 13} << DialogRect{0, 0, 428, 128};
+        QTest::newRow("Load 6x13")
+            << DialogRect{224, 28, 50, 14} << DialogBaseUnits{6, 13} << DialogRect{336, 46, 75, 23};
+        QTest::newRow("progress 7x16")
+            << DialogRect{8, 61, 263, 11} << DialogBaseUnits{7, 16} << DialogRect{14, 122, 460, 22};
+        QTest::newRow("about 8x19")
+            << DialogRect{0, 0, 235, 55} << DialogBaseUnits{8, 19} << DialogRect{0, 0, 470, 131};
     }
     void mapRect() {
         QFETCH(DialogRect, units);
@@ -100,8 +100,8 @@ private slots:
         QTest::newRow("blank inside") << "1 2" << std::string("\\\\.\\COM1");
         QTest::newRow("above int32") << "99999999999" << std::string("\\\\.\\COM2147483647");
         QTest::newRow("below int32") << "-99999999999" << std::string("\\\\.\\COM-2147483648");
-        QTest::newRow("beyond long") << "999999999999999999999999"
-                                     << std::string("\\\\.\\COM2147483647");
+        QTest::newRow("beyond long")
+            << "999999999999999999999999" << std::string("\\\\.\\COM2147483647");
         QTest::newRow("pty") << "/dev/pts/5" << std::string("/dev/pts/5");
         QTest::newRow("blanks before a path") << "  /dev/ttyUSB0" << std::string("/dev/ttyUSB0");
         QTest::newRow("path kept as typed") << "/dev/x y " << std::string("/dev/x y ");

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/sim_target.h"
+#include "transfer/download_worker.h"
 #include "transfer/notifications.h"
 #include "transfer/transfer_context.h"
 #include "ui/about_dlg.h"
@@ -37,7 +38,8 @@ std::vector<uint8_t> testImage(size_t size) {
     return bytes;
 }
 
-QString writeFile(const QTemporaryDir& dir, const QString& name, const std::vector<uint8_t>& bytes) {
+QString writeFile(const QTemporaryDir& dir, const QString& name,
+                  const std::vector<uint8_t>& bytes) {
     QFile file(dir.filePath(name));
     if (!file.open(QIODevice::WriteOnly)) {
         qFatal("cannot write %s", qPrintable(file.fileName()));
@@ -104,12 +106,12 @@ class EndToEndTest : public QObject {
     }
     // Waits until the transfer is past connecting: blocks are moving.
     void waitForBlocks() const {
-        QTRY_VERIFY_WITH_TIMEOUT(g_transfer.state.load() >= STATE_WRITE &&
-                                     g_transfer.state.load() <= STATE_ENABLE,
-                                 TRANSFER_TIMEOUT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            g_transfer.state.load() >= STATE_WRITE && g_transfer.state.load() <= STATE_ENABLE,
+            TRANSFER_TIMEOUT_MS);
     }
 
-private slots:
+  private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
     void init() {
         m_dlg = std::make_unique<CTarnlinkDlg>();

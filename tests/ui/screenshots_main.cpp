@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "sim/sim_target.h"
+#include "transfer/download_worker.h"
 #include "transfer/notifications.h"
 #include "transfer/transfer_context.h"
 #include "ui/dialog_notifications.h"
