@@ -605,9 +605,17 @@ class DialogTest : public QObject {
                 files->reject();
                 return;
             }
-            files->setDirectory(dir.path());
-            files->selectFile(dir.filePath(name));
-            static_cast<QDialog*>(files)->accept();  // public in QDialog
+            // Typed into the name field, as a user does; the dialog reads its directory on a
+            // thread of its own and may refuse an accept while that runs, so try again.
+            const QString chosen = dir.filePath(name);
+            auto* retry = new QTimer(files);
+            QObject::connect(retry, &QTimer::timeout, files, [files, chosen] {
+                if (auto* nameEdit = files->findChild<QLineEdit*>("fileNameEdit")) {
+                    nameEdit->setText(chosen);
+                }
+                static_cast<QDialog*>(files)->accept();  // public in QDialog
+            });
+            retry->start(20);
         });
         QTest::mouseClick(control<QPushButton>(IDC_BROWSE), Qt::LeftButton);
         QCOMPARE(filters, QStringList({"Binary (*.bin)", "All Files (*)"}));
