@@ -10,6 +10,8 @@
 namespace tarnlink::sim {
 
 /// How the target behaves. Counters K/N count from 1, in order of arrival; 0 turns a fault off.
+/// What each counter counts (all requests, one kind, or answers), the crypt transform and the
+/// log format: sim/README.md.
 struct SimOptions {
     bool answerProbe = false;      ///< answer CMD_PROBE with 0x90 (default: leave it unanswered)
     bool silent = false;           ///< never answer anything
@@ -63,6 +65,8 @@ public:
     std::vector<LoggedFrame> frames() const;
     /// Transfers that have ended (an enable answered, or a crypt read-back ended).
     uint32_t transfersEnded() const;
+    /// True once serving has ended by itself (`once` and a transfer has ended). Any thread.
+    bool finished() const;
 
 private:
     struct Impl;

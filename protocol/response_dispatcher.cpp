@@ -1,0 +1,144 @@
+#include "protocol/response_dispatcher.h"
+
+#include <cstdio>
+
+#include "link/auto_reset_event.h"
+#include "protocol/frame.h"
+#include "transfer/transfer_context.h"
+
+namespace tarnlink {
+
+namespace {
+
+constexpr size_t STATUS = 0;
+constexpr size_t ADDRESS_LOW = 1;
+constexpr size_t ADDRESS_HIGH = 2;
+constexpr size_t BLOCK_DATA = 3;
+constexpr uint16_t RESET_VECTOR_BYTES = 3;
+
+// The worker may create the event only after the link is open, so a frame can come first.
+void signalAck() {
+    if (AutoResetEvent* event = g_transfer.ackEvent.load()) {
+        event->signal();
+    }
+}
+
+// Ends the transfer without a signal; the worker notices when its wait runs out. The
+// result goes first: a worker that finds STATE_IDLE reads the result right after.
+void endTransfer(uint8_t result) {
+    g_transfer.result.store(result);
+    g_transfer.state.store(STATE_IDLE);
+}
+
+uint16_t blockAddressOf(const uint8_t* payload) {
+    return static_cast<uint16_t>(payload[ADDRESS_LOW] | (payload[ADDRESS_HIGH] << 8));
+}
+
+void verifyRead(const uint8_t* payload) {
+    // Fixed order: the comparison first, then the status, and only then the address.
+    const uint8_t verdict = verifyBlock(blockAddressOf(payload), payload + BLOCK_DATA);
+    if (verdict == GENERAL_FAILURE || payload[STATUS] != 0) {
+        endTransfer(VERIFY_FAILED);
+        return;
+    }
+    if (verdict == OUT_OF_SEQUENCE) {
+        return;
+    }
+    signalAck();
+}
+
+void cryptRead(const uint8_t* payload) {
+    if (payload[STATUS] != 0) {
+        // A refused read marks the end of the encrypted image.
+        g_transfer.result.store(CRYPT_UPLOADED);
+        g_transfer.state.store(STATE_IDLE);
+        signalAck();
+        return;
+    }
+    if (blockAddressOf(payload) != g_transfer.address.load()) {
+        return;
+    }
+    // Flush each block: a full disk must end the read-back now, not vanish in the buffer.
+    std::FILE* file = g_transfer.file.load();
+    if (file == nullptr || std::fwrite(payload + BLOCK_DATA, 1, BLOCK_BYTES, file) != BLOCK_BYTES ||
+        std::fflush(file) != 0) {
+        endTransfer(GENERAL_FAILURE);
+        return;
+    }
+    signalAck();
+}
+
+}  // namespace
+
+uint8_t verifyBlock(uint16_t blockAddress, const uint8_t* data) {
+    if (blockAddress != g_transfer.address.load()) {
+        return OUT_OF_SEQUENCE;
+    }
+    // A response that no request asked for may name a block the image does not have.
+    const uint8_t* image = g_transfer.image.load();
+    const uint32_t blocks = (g_transfer.imageWords.load() + BLOCK_WORDS - 1) / BLOCK_WORDS;
+    const uint32_t index = g_transfer.packetIndex.load();
+    if (image == nullptr || index >= blocks) {
+        return OUT_OF_SEQUENCE;
+    }
+    const uint8_t* block = image + index * BLOCK_BYTES;
+    const uint32_t first =
+        (g_transfer.skipResetVector.load() != 0 && blockAddress == 0) ? RESET_VECTOR_BYTES : 0;
+    for (uint32_t i = first; i < BLOCK_BYTES; ++i) {
+        if (data[i] != block[i]) {
+            return GENERAL_FAILURE;
+        }
+    }
+    return SUCCESS;
+}
+
+void handleResponse(uint8_t command, const uint8_t* payload) {
+    if ((command & RSP_BIT) == 0) {
+        return;
+    }
+    const uint8_t state = g_transfer.state.load();
+    switch (command & ~RSP_BIT) {
+        case CMD_HANDSHAKE:
+            if (state == STATE_CONNECT) {
+                signalAck();
+            }
+            break;
+        case CMD_WRITE:
+            // No address is looked at: any good write response acknowledges the block.
+            if (state == STATE_WRITE) {
+                if (payload[STATUS] == 0) {
+                    signalAck();
+                } else {
+                    endTransfer(GENERAL_FAILURE);
+                }
+            }
+            break;
+        case CMD_READ:
+            if (state == STATE_VERIFY) {
+                verifyRead(payload);
+            } else if (state == STATE_CRYPT) {
+                cryptRead(payload);
+            }
+            break;
+        case CMD_ENABLE:
+            if (state == STATE_ENABLE) {
+                g_transfer.result.store(SUCCESS);
+                signalAck();
+            }
+            break;
+        case CMD_CRYPT:
+            if (state == STATE_CRYPT) {
+                if (payload[STATUS] == 0) {
+                    signalAck();
+                } else {
+                    endTransfer(GENERAL_FAILURE);
+                }
+            }
+            break;
+        default:
+            // Includes 0x90: only the handshake response acknowledges a connect attempt.
+            break;
+    }
+}
+
+}  // namespace tarnlink
