@@ -8,6 +8,7 @@
 #include <QThread>
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <utility>
@@ -21,7 +22,7 @@ namespace {
 
 // Lets a worker wait until the UI thread has run its call. A plain mutex and condition
 // variable rather than a blocking queued connection: the waiting is then visible to the
-// thread sanitizer, and the worker touches nothing of the call after it is woken.
+// thread sanitizer.
 class Completion {
   public:
     void signal() {
@@ -42,38 +43,61 @@ class Completion {
     bool m_done = false;
 };
 
-// One call for the UI thread. It is deleted there, after it has run, and wakes its
-// waiting worker then; also when the application drops it without running it.
-class NotificationEvent final : public QEvent {
-  public:
-    static constexpr QEvent::Type TYPE = static_cast<QEvent::Type>(QEvent::User + 0x100);
-
-    NotificationEvent(std::function<void()> apply, std::shared_ptr<Completion> completion)
-        : QEvent(TYPE), m_apply(std::move(apply)), m_completion(std::move(completion)) {}
-    ~NotificationEvent() override {
-        if (m_completion) {
-            m_completion->signal();
-        }
-    }
-    void run() { m_apply(); }
-
-  private:
-    std::function<void()> m_apply;
-    std::shared_ptr<Completion> m_completion;
+struct PendingCall {
+    std::function<void()> apply;
+    std::shared_ptr<Completion> completion;  ///< null: nobody waits
 };
 
-// Receives the calls on the UI thread. A child of the application object: it lives as long
-// as the application, longer than any dialog.
+// Runs the calls of every thread on the UI thread, in the order they came. The calls travel
+// in a queue of our own under a mutex; the posted event only wakes the relay and carries
+// nothing, so no memory passes between threads through Qt's (uninstrumented) event queue.
+// A child of the application object: it lives as long as the application, longer than any
+// dialog.
 class NotificationRelay final : public QObject {
   public:
+    static constexpr QEvent::Type WAKE = static_cast<QEvent::Type>(QEvent::User + 0x100);
+
     using QObject::QObject;
-    bool event(QEvent* event) override {
-        if (event->type() == NotificationEvent::TYPE) {
-            static_cast<NotificationEvent*>(event)->run();
-            return true;
+    ~NotificationRelay() override {
+        // Calls that never ran must not leave their workers waiting.
+        for (PendingCall& call : m_pending) {
+            if (call.completion) {
+                call.completion->signal();
+            }
         }
-        return QObject::event(event);
     }
+
+    void post(PendingCall call) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_pending.push_back(std::move(call));
+        }
+        QCoreApplication::postEvent(this, new QEvent(WAKE));
+    }
+
+  protected:
+    // Every wake drains the whole queue; a later wake may find it empty.
+    void customEvent(QEvent* /*event*/) override {
+        for (;;) {
+            PendingCall call;
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_pending.empty()) {
+                    return;
+                }
+                call = std::move(m_pending.front());
+                m_pending.pop_front();
+            }
+            call.apply();
+            if (call.completion) {
+                call.completion->signal();
+            }
+        }
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::deque<PendingCall> m_pending;
 };
 
 NotificationRelay* relayOfApplication() {
@@ -121,14 +145,13 @@ class DialogNotificationTarget final : public NotificationTarget {
         }
         // Queued also on the UI thread: a start that fails reports before it returns, and
         // the dialog must see the result only after its start handler has finished.
-        QCoreApplication::postEvent(m_relay, new NotificationEvent(
-                                                 [dialog = m_dialog, result] {
-                                                     if (dialog != nullptr) {
-                                                         TransferDoneEvent done(result, 0);
-                                                         QCoreApplication::sendEvent(dialog, &done);
-                                                     }
-                                                 },
-                                                 nullptr));
+        m_relay->post({[dialog = m_dialog, result] {
+                           if (dialog != nullptr) {
+                               TransferDoneEvent done(result, 0);
+                               QCoreApplication::sendEvent(dialog, &done);
+                           }
+                       },
+                       nullptr});
     }
 
   private:
@@ -144,7 +167,7 @@ class DialogNotificationTarget final : public NotificationTarget {
             return;
         }
         auto completion = std::make_shared<Completion>();
-        QCoreApplication::postEvent(m_relay, new NotificationEvent(std::move(apply), completion));
+        m_relay->post({std::move(apply), completion});
         completion->wait();
     }
 
