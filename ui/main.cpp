@@ -1,0 +1,9 @@
+// tarnlink: the dialog program.
+
+#include "ui/tarnlink_app.h"
+
+int main(int argc, char** argv) {
+    tarnlink::CTarnlinkApp app(argc, argv);
+    app.InitInstance();
+    return 0;
+}
