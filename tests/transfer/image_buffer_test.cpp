@@ -23,7 +23,7 @@ std::vector<uint8_t> patterned(size_t size) {
 }
 
 class ImageBufferTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         std::free(g_transfer.image.exchange(nullptr));
         if (std::FILE* file = g_transfer.file.exchange(nullptr)) {

@@ -1,0 +1,86 @@
+#include "tests/transfer/sim_transfer_fixture.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "tests/support/process_resources.h"
+#include "transfer/download_worker.h"
+#include "transfer/notifications.h"
+#include "transfer/transfer_context.h"
+
+namespace tarnlink::test {
+
+std::vector<sim::LoggedFrame> framesFrom(const std::vector<sim::LoggedFrame>& log, bool fromHost) {
+    std::vector<sim::LoggedFrame> picked;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(picked),
+                 [fromHost](const sim::LoggedFrame& frame) { return frame.fromHost == fromHost; });
+    return picked;
+}
+
+uint8_t frameCommand(const sim::LoggedFrame& frame) {
+    return frame.bytes.size() > 3 ? frame.bytes[3] : 0;
+}
+
+uint16_t frameAddress(const sim::LoggedFrame& frame) {
+    if (frame.bytes.size() < 6) {
+        return 0;
+    }
+    return static_cast<uint16_t>(frame.bytes[4] | frame.bytes[5] << 8);
+}
+
+std::vector<uint8_t> paddedImage(std::vector<uint8_t> image) {
+    image.resize((image.size() + 63) / 64 * 64, 0xFF);
+    return image;
+}
+
+std::vector<uint8_t> patternImage(size_t size, uint8_t seed) {
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto& byte : bytes) {
+        x = x * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(x >> 16);
+    }
+    return bytes;
+}
+
+void SimTransferTest::SetUp() {
+    m_fdsBefore = openFileDescriptors();
+    std::sort(m_fdsBefore.begin(), m_fdsBefore.end());
+    // ThreadSanitizer starts a thread of its own with the first thread the process makes;
+    // make one before counting so that its helper is part of the baseline.
+    std::thread([] {}).join();
+    m_threadsBefore = threadCount();
+    m_recorder = std::make_shared<NotificationRecorder>();
+    setNotificationTarget(m_recorder);
+}
+
+void SimTransferTest::TearDown() {
+    // A case that failed half-way may leave its transfer running; end it before counting.
+    cancelTransfer();
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (g_transfer.worker.load() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(g_transfer.worker.load()) << "a worker is still running";
+    EXPECT_EQ(g_transfer.state.load(), STATE_IDLE);
+    EXPECT_EQ(g_transfer.link.load(), nullptr);
+    EXPECT_EQ(g_transfer.file.load(), nullptr);
+    EXPECT_EQ(g_transfer.image.load(), nullptr);
+    EXPECT_EQ(g_transfer.ackEvent.load(), nullptr);
+    clearNotificationTarget();
+    if (m_sim) {
+        m_sim->stop();
+        m_sim.reset();
+    }
+    EXPECT_EQ(waitForThreadCount(m_threadsBefore), m_threadsBefore) << "a thread was left";
+    auto fds = openFileDescriptors();
+    std::sort(fds.begin(), fds.end());
+    EXPECT_EQ(fds, m_fdsBefore) << "a descriptor was left open";
+}
+
+void SimTransferTest::startSim(sim::SimOptions options) {
+    m_sim = std::make_unique<sim::SimTarget>(options);
+    ASSERT_TRUE(m_sim->start()) << "the simulated target did not start";
+}
+
+}  // namespace tarnlink::test

@@ -1,0 +1,189 @@
+#include "transfer/download_worker.h"
+
+#include <cstdio>
+
+#include "link/auto_reset_event.h"
+#include "protocol/frame.h"
+#include "transfer/image_buffer.h"
+#include "transfer/notifications.h"
+#include "transfer/transfer_context.h"
+#include "transfer/worker_lifecycle.h"
+
+namespace tarnlink {
+
+namespace {
+
+constexpr uint32_t CONNECT_WAIT_MS = 50;
+constexpr uint32_t BLOCK_WAIT_MS = 500;
+constexpr uint32_t CONNECT_RETRIES = 200;
+constexpr uint32_t BLOCK_RETRIES = 5;
+
+void showPacketStatus(const char* format, uint16_t packetIndex) {
+    char text[48];
+    std::snprintf(text, sizeof text, format, static_cast<int>(packetIndex));
+    showStatus(text);
+}
+
+// Progress of the block at `address` within its phase: 0..49 in 32-bit arithmetic.
+int32_t phaseProgress(uint16_t address, uint16_t imageWords) {
+    return static_cast<int32_t>(address) * 50 / static_cast<int32_t>(imageWords);
+}
+
+bool isLastBlock(uint16_t address, uint16_t imageWords) {
+    return static_cast<uint32_t>(address) + BLOCK_WORDS >= imageWords;
+}
+
+}  // namespace
+
+void startDownload(const char* imagePath, const char* portPath, uint8_t skipResetVector) {
+    TransferStart start;
+    start.filePath = imagePath;
+    start.fileMode = "rb";
+    start.portPath = portPath;
+    start.body = downloadWorker;
+    start.skipResetVector = skipResetVector;
+    startTransfer(g_transfer, start);
+}
+
+void cancelTransfer() {
+    // Only a running transfer becomes STATE_CANCEL; a transfer that ends at this very
+    // moment (STATE_IDLE stored by another thread) must stay idle.
+    uint8_t state = g_transfer.state.load();
+    while (state != STATE_IDLE && !g_transfer.state.compare_exchange_weak(state, STATE_CANCEL)) {
+    }
+}
+
+uint32_t downloadWorker(TransferContext* ctx) {
+    TransferContext& c = *ctx;
+    if (!createAckEvent(c)) {
+        c.result.store(GENERAL_FAILURE);
+        c.state.store(STATE_IDLE);
+        finishTransfer(c);
+        return 0;
+    }
+    c.result.store(loadImage(c));
+    if (c.result.load() != SUCCESS) {
+        c.state.store(STATE_IDLE);
+        finishTransfer(c);
+        return 0;
+    }
+    AutoResetEvent& ack = *c.ackEvent.load();
+    c.packetIndex.store(0xFFFF);
+    c.address.store(0);
+    c.result.store(GENERAL_FAILURE);
+    if (c.state.load() == STATE_IDLE) {
+        finishTransfer(c);
+        return 0;
+    }
+    const uint16_t imageWords = c.imageWords.load();
+
+    uint32_t waitMs = 0;
+    uint32_t retries = 0;
+    uint32_t budget = 0;
+    uint8_t sentIn = STATE_IDLE;  // the state in which the outstanding request went out
+    uint8_t nextState = STATE_IDLE;
+    const uint8_t* block = nullptr;
+
+    for (;;) {
+        if (waitMs != 0) {
+            if (ack.wait(waitMs) == AutoResetEvent::WaitResult::SIGNALLED) {
+                retries = 0;
+                budget = BLOCK_RETRIES;
+                if (nextState == STATE_IDLE) {
+                    // The enable was answered: the download is complete, and a cancel
+                    // that comes now has nothing left to stop.
+                    c.state.store(STATE_IDLE);
+                } else {
+                    advanceState(c, sentIn, nextState);
+                }
+            } else {
+                const uint8_t state = c.state.load();
+                if (state != STATE_IDLE && state != STATE_CANCEL && retries++ >= budget &&
+                    advanceState(c, state, STATE_IDLE)) {
+                    c.result.store(TARGET_TIMEOUT);
+                }
+            }
+        }
+
+        const uint8_t state = c.state.load();
+        switch (state) {
+            case STATE_CONNECT:
+                // Probe and handshake alternate; only the handshake's answer counts.
+                if (retries % 2 == 0) {
+                    sendProbe();
+                } else {
+                    sendHandshake();
+                }
+                showStatus("Connecting to target...");
+                nextState = STATE_WRITE;
+                waitMs = CONNECT_WAIT_MS;
+                budget = CONNECT_RETRIES;
+                break;
+            case STATE_WRITE:
+                if (retries == 0 || block == nullptr) {
+                    block = nextWriteBlock(c);
+                    setProgress(static_cast<unsigned>(phaseProgress(c.address.load(), imageWords)));
+                }
+                showPacketStatus("Sending Data Packet %d", c.packetIndex.load());
+                sendWrite(c.address.load(), block);
+                nextState =
+                    isLastBlock(c.address.load(), imageWords) ? STATE_VERIFY_START : STATE_WRITE;
+                waitMs = BLOCK_WAIT_MS;
+                break;
+            case STATE_VERIFY_START:
+                c.address.store(0xFFF0);
+                c.packetIndex.store(0xFFFF);
+                advanceState(c, STATE_VERIFY_START, STATE_VERIFY);
+                nextState = STATE_VERIFY;
+                waitMs = 0;
+                break;
+            case STATE_VERIFY:
+                if (retries == 0) {
+                    c.address.store(static_cast<uint16_t>(c.address.load() + BLOCK_WORDS));
+                    c.packetIndex.store(static_cast<uint16_t>(c.packetIndex.load() + 1));
+                    setProgress(
+                        static_cast<unsigned>(phaseProgress(c.address.load(), imageWords) + 50) &
+                        0xFF);
+                }
+                showPacketStatus("Verifying Data Packet %d", c.packetIndex.load());
+                // Read answers are matched by address, but a second answer to the last
+                // block (or to the last write) can signal before the address moved on; it
+                // must not count as this block's verification.
+                if (retries == 0) {
+                    dropStaleAck(c);
+                }
+                sendRead(c.address.load());
+                nextState = isLastBlock(c.address.load(), imageWords) ? STATE_ENABLE : STATE_VERIFY;
+                waitMs = BLOCK_WAIT_MS;
+                budget = BLOCK_RETRIES;
+                break;
+            case STATE_ENABLE:
+                if (retries == 0) {
+                    dropStaleAck(c);
+                }
+                sendEnable();
+                nextState = STATE_IDLE;
+                budget = BLOCK_RETRIES;
+                break;
+            case STATE_CANCEL:
+                c.result.store(DOWNLOAD_CANCELED);
+                c.state.store(STATE_IDLE);
+                break;
+            case STATE_IDLE:
+                break;
+            default:
+                // No state of a read-back belongs in a download; end it as it stands.
+                advanceState(c, state, STATE_IDLE);
+                break;
+        }
+        sentIn = state;
+
+        if (c.state.load() == STATE_IDLE) {
+            break;
+        }
+    }
+    finishTransfer(c);
+    return 0;
+}
+
+}  // namespace tarnlink

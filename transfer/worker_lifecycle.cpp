@@ -1,0 +1,133 @@
+#include "transfer/worker_lifecycle.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "link/auto_reset_event.h"
+#include "link/serial_link.h"
+#include "protocol/frame_receiver.h"
+#include "transfer/notifications.h"
+
+namespace tarnlink {
+
+namespace {
+
+// On Linux fopen of a directory in mode "rb" succeeds, and reading it fails only later;
+// a directory is never an image nor a place for the crypt output.
+std::FILE* openTransferFile(const char* path, const char* mode) {
+    std::FILE* file = std::fopen(path, mode);
+    if (file == nullptr) {
+        return nullptr;
+    }
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
+void closeLink(TransferContext& ctx) {
+    if (SerialLink* link = ctx.link.exchange(nullptr)) {
+        serialLinkClose(link);
+    }
+}
+
+// Closes the file; false when the stream could not be flushed or closed cleanly, which
+// for a crypt output means the file lacks data that was counted as written.
+bool closeFile(TransferContext& ctx) {
+    if (std::FILE* file = ctx.file.exchange(nullptr)) {
+        return std::fclose(file) == 0;
+    }
+    return true;
+}
+
+}  // namespace
+
+void startTransfer(TransferContext& ctx, const TransferStart& start) {
+    // `worker` is claimed here and given back by the worker just before it reports, so a
+    // start that comes while the last worker still cleans up (state already idle) cannot
+    // take over the link and the file under it.
+    bool noWorker = false;
+    if (ctx.state.load() != STATE_IDLE || !ctx.worker.compare_exchange_strong(noWorker, true)) {
+        notifyResult(DOWNLOAD_IN_PROGRESS);
+        return;
+    }
+    if (start.filePath == nullptr || start.portPath == nullptr) {
+        ctx.worker.store(false);
+        return;
+    }
+    if (start.skipResetVector) {
+        ctx.skipResetVector.store(*start.skipResetVector);
+    }
+    SerialLink* link = serialLinkOpen(start.portPath, frameReceiverFeed, nullptr);
+    g_frameReceiver.parseState.store(RX_HUNT);
+    if (link == nullptr) {
+        ctx.worker.store(false);
+        notifyResult(SERIALPORT_ERROR);
+        return;
+    }
+    ctx.link.store(link);
+
+    std::FILE* file = openTransferFile(start.filePath, start.fileMode);
+    if (file == nullptr) {
+        closeLink(ctx);
+        ctx.worker.store(false);
+        notifyResult(IMAGE_FILE_ERROR);
+        return;
+    }
+    ctx.file.store(file);
+    ctx.state.store(STATE_CONNECT);
+
+    try {
+        // Detached: the application may end while a worker runs, and nobody joins it; the
+        // worker reports its end through notifyResult.
+        std::thread(start.body, &ctx).detach();
+    } catch (const std::system_error&) {
+        ctx.state.store(STATE_IDLE);
+        closeLink(ctx);
+        closeFile(ctx);
+        ctx.worker.store(false);
+        notifyResult(GENERAL_FAILURE);
+    }
+}
+
+void finishTransfer(TransferContext& ctx) {
+    // The link first: once it is closed the reader thread cannot run the dispatcher, so
+    // nothing signals the event, reads the image or appends to the file any more.
+    closeLink(ctx);
+    delete ctx.ackEvent.exchange(nullptr);
+    std::free(ctx.image.exchange(nullptr));
+    const bool fileClosed = closeFile(ctx);
+    uint8_t result = ctx.result.load();
+    // Data that never reached the file must not end in a success message.
+    if (!fileClosed && (result == SUCCESS || result == CRYPT_UPLOADED)) {
+        result = GENERAL_FAILURE;
+        ctx.result.store(result);
+    }
+    ctx.worker.store(false);
+    notifyResult(result);
+}
+
+bool createAckEvent(TransferContext& ctx) {
+    auto* event = new (std::nothrow) AutoResetEvent;
+    ctx.ackEvent.store(event);
+    return event != nullptr;
+}
+
+bool advanceState(TransferContext& ctx, uint8_t from, uint8_t to) {
+    return ctx.state.compare_exchange_strong(from, to);
+}
+
+void dropStaleAck(TransferContext& ctx) {
+    if (AutoResetEvent* event = ctx.ackEvent.load()) {
+        event->wait(0);
+    }
+}
+
+}  // namespace tarnlink

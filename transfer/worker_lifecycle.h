@@ -1,0 +1,49 @@
+#pragma once
+// What both kinds of transfer share: the start sequence on the user-interface thread, the
+// clean-up at the worker's end, and the state changes that must not lose a cancel.
+
+#include <cstdint>
+#include <optional>
+
+#include "transfer/transfer_context.h"
+
+namespace tarnlink {
+
+/// Body of a worker thread; it gets &g_transfer and ends with finishTransfer.
+using WorkerBody = uint32_t (*)(TransferContext* ctx);
+
+/// What a start operation asks for: the file and how to open it ("rb" for an image, "wb"
+/// for a crypt output), the port, the worker, and the verify option of a download (none
+/// for a read-back, which leaves it as it was).
+struct TransferStart {
+    const char* filePath = nullptr;
+    const char* fileMode = nullptr;
+    const char* portPath = nullptr;
+    WorkerBody body = nullptr;
+    std::optional<uint8_t> skipResetVector;
+};
+
+/// Refuses while a transfer runs (DOWNLOAD_IN_PROGRESS), opens the link and the file,
+/// sets STATE_CONNECT and starts the worker on a detached thread. A failed start undoes
+/// what it opened and reports at once through notifyResult; a null path does nothing.
+/// User-interface thread.
+void startTransfer(TransferContext& ctx, const TransferStart& start);
+
+/// The worker's end, with `state` already STATE_IDLE: closes the link (which stops the
+/// reader thread), then releases ackEvent, the image and the file, clears `worker` and
+/// reports `result`. Worker thread, its last act.
+void finishTransfer(TransferContext& ctx);
+
+/// Creates the worker's fresh ackEvent. False when it cannot be had; the worker then
+/// ends with GENERAL_FAILURE. Worker thread.
+bool createAckEvent(TransferContext& ctx);
+
+/// Stores `to` only while `state` still holds `from`, so a STATE_CANCEL or a dispatcher's
+/// STATE_IDLE stored meanwhile is not overwritten. True when the store happened.
+bool advanceState(TransferContext& ctx, uint8_t from, uint8_t to);
+
+/// Consumes an acknowledgement still pending from an earlier request (a target that
+/// answered twice), so that it cannot pass for the answer to the request about to go out.
+void dropStaleAck(TransferContext& ctx);
+
+}  // namespace tarnlink
