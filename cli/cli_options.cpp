@@ -1,0 +1,107 @@
+#include "cli/cli_options.h"
+
+#include <CLI/CLI.hpp>
+#include <ostream>
+
+#include "cli/port_name.h"
+#include "cli/result_report.h"
+
+namespace tarnlink {
+
+namespace {
+
+constexpr const char* PROGRAM = "tarnlink-cli";
+
+constexpr const char* EXAMPLES = R"(
+Examples:
+  tarnlink-cli load firmware.bin --port /dev/ttyUSB0
+  tarnlink-cli load firmware.bin --port COM3 --no-reset-verify --trace flash.trace
+  tarnlink-cli crypt crypt.bin --port /dev/ttyUSB0 --force --json
+  tarnlink-cli ports
+
+PORT is a device path (/dev/ttyUSB0), a COM number (3) or COM3.
+Exit status: 0 when a load ends with SUCCESS or a crypt with CRYPT_UPLOADED, 64 for a usage
+error, otherwise the result's number (6 TARGET_TIMEOUT, 7 VERIFY_FAILED, 8 DOWNLOAD_CANCELED,
+10 SERIALPORT_ERROR, ...). Ctrl-C cancels a transfer; a second Ctrl-C quits at once.
+)";
+
+void addTransferOptions(CLI::App& command, CliOptions& options) {
+    command.add_option("--port,-p", options.port, "serial port: /dev/ttyUSB0, 3 or COM3")
+        ->required()
+        ->type_name("PORT");
+    command.add_flag("--quiet,-q", options.quiet, "print only the result");
+    command.add_flag("--json", options.json, "print the result as one JSON object on stdout");
+    command
+        .add_option("--trace", options.tracePath,
+                    "write every frame sent and received to FILE (timestamp, hex)")
+        ->type_name("FILE");
+}
+
+}  // namespace
+
+int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, std::ostream& out,
+                     std::ostream& err) {
+    CLI::App app{
+        "Download an image to a target's boot loader over a serial port, or read "
+        "its encrypted image back.",
+        PROGRAM};
+    app.set_help_flag();
+    app.set_help_all_flag("--help,-h", "show every command and option, then exit");
+    app.set_version_flag("--version,-V", std::string(PROGRAM) + " " + TARNLINK_VERSION,
+                         "print the version and exit");
+    app.require_subcommand(1);
+    app.footer(EXAMPLES);
+
+    CLI::App* load = app.add_subcommand("load", "download IMAGE, verify it and enable it");
+    load->add_option("IMAGE", options.file, "raw binary image, 1 to 262140 bytes")->required();
+    addTransferOptions(*load, options);
+    load->add_flag("--no-reset-verify", options.noResetVerify,
+                   "leave the first 3 bytes of block 0 out of the verify (8051 reset vector)");
+
+    CLI::App* crypt = app.add_subcommand("crypt", "read the target's encrypted image into OUTPUT");
+    crypt->add_option("OUTPUT", options.file, "file to write the crypt to")->required();
+    addTransferOptions(*crypt, options);
+    crypt->add_flag("--force,-f", options.force, "overwrite OUTPUT when it exists");
+
+    app.add_subcommand("ports", "list the serial ports of this machine");
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    if (!reversed.empty()) {
+        reversed.pop_back();  // the program name
+    }
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::ParseError& e) {
+        err << PROGRAM << ": " << e.what() << " (see '" << PROGRAM << " --help')\n";
+        return EXIT_USAGE;
+    }
+
+    if (load->parsed()) {
+        options.command = CliCommand::LOAD;
+    } else if (crypt->parsed()) {
+        options.command = CliCommand::CRYPT;
+    } else {
+        options.command = CliCommand::PORTS;
+        return PARSE_RUN;
+    }
+    options.portPath = portPathFromArgument(options.port);
+    if (options.portPath.empty()) {
+        err << PROGRAM << ": --port '" << options.port
+            << "' names no port; give a device path, a COM number from 1, or COMn (see '" << PROGRAM
+            << " --help')\n";
+        return EXIT_USAGE;
+    }
+    if (options.file.empty()) {
+        err << PROGRAM << ": the file name is empty (see '" << PROGRAM << " --help')\n";
+        return EXIT_USAGE;
+    }
+    return PARSE_RUN;
+}
+
+}  // namespace tarnlink

@@ -1,0 +1,82 @@
+#include "cli/frame_trace_file.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+#include "protocol/frame_trace.h"
+
+namespace tarnlink {
+
+namespace {
+
+// The observer is a plain function: the worker (TX) and the reader thread (RX) both call
+// it, so the file and its clock live here behind one mutex.
+std::mutex s_traceMutex;
+std::FILE* s_traceFile = nullptr;
+std::chrono::steady_clock::time_point s_traceStart;
+
+void traceFrame(FrameDirection direction, const uint8_t* frame, size_t size) {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(s_traceMutex);
+    if (s_traceFile == nullptr) {
+        return;
+    }
+    const double seconds = std::chrono::duration<double>(now - s_traceStart).count();
+    const std::string line =
+        formatTraceLine(seconds, direction == FrameDirection::SENT, frame, size);
+    std::fputs(line.c_str(), s_traceFile);
+    std::fputc('\n', s_traceFile);
+}
+
+}  // namespace
+
+std::string formatTraceLine(double seconds, bool sent, const uint8_t* frame, size_t size) {
+    char head[40];
+    std::snprintf(head, sizeof head, "%.6f %s", seconds, sent ? "TX" : "RX");
+    std::string line = head;
+    static const char digits[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < size; ++i) {
+        line += ' ';
+        line += digits[frame[i] >> 4];
+        line += digits[frame[i] & 0x0F];
+    }
+    return line;
+}
+
+bool startFrameTrace(const std::string& path, const std::string& title) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) {
+        return false;
+    }
+    const std::time_t wall = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&wall, &utc);
+    char started[32];
+    std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    std::fprintf(file, "# %s, started %s; seconds since start, TX to / RX from the target\n",
+                 title.c_str(), started);
+    {
+        std::lock_guard<std::mutex> lock(s_traceMutex);
+        s_traceFile = file;
+        s_traceStart = std::chrono::steady_clock::now();
+    }
+    setFrameObserver(&traceFrame);
+    return true;
+}
+
+void stopFrameTrace() {
+    setFrameObserver(nullptr);
+    std::FILE* file = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(s_traceMutex);
+        file = s_traceFile;
+        s_traceFile = nullptr;
+    }
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+}
+
+}  // namespace tarnlink

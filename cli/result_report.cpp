@@ -1,0 +1,60 @@
+#include "cli/result_report.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "transfer/transfer_context.h"
+
+namespace tarnlink {
+
+int exitStatusFor(TransferKind kind, uint8_t result) {
+    const uint8_t success = kind == TransferKind::LOAD ? SUCCESS : CRYPT_UPLOADED;
+    if (result == success) {
+        return 0;
+    }
+    return result == SUCCESS ? int{GENERAL_FAILURE} : int{result};
+}
+
+std::string portOpenFailureText(const std::string& devicePath, int error) {
+    const std::string port = devicePath.empty() ? std::string("the port") : devicePath;
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return port + ": no such device";
+        case EACCES:
+        case EPERM:
+            return port +
+                   ": permission denied (join the dialout group: sudo usermod -aG dialout "
+                   "$USER, then log in again)";
+        case EBUSY:
+        case EWOULDBLOCK:
+            return port + ": in use by another program";
+        case ENOTTY:
+            return port + ": not a serial device";
+        case 0:
+            return port + ": could not be opened or set up";
+        default:
+            return port + ": " + std::strerror(error);
+    }
+}
+
+std::vector<std::string> resultLines(const TransferOutcome& outcome) {
+    std::vector<std::string> lines;
+    const char* message = transferResultMessage(outcome.result);
+    lines.push_back(*message != '\0' ? std::string(message)
+                                     : "Result " + std::to_string(outcome.result));
+    if (outcome.result == SERIALPORT_ERROR) {
+        lines.push_back(portOpenFailureText(outcome.devicePath, outcome.portError));
+    } else if (outcome.result == VERIFY_FAILED) {
+        char text[96];
+        std::snprintf(text, sizeof text, "Block %u (target address 0x%04X) did not verify",
+                      static_cast<unsigned>(outcome.packetIndex),
+                      static_cast<unsigned>(outcome.address));
+        lines.push_back(text);
+    }
+    return lines;
+}
+
+}  // namespace tarnlink

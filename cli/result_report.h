@@ -1,0 +1,38 @@
+#pragma once
+// What the command line says and returns when a transfer has ended: the result's message,
+// a line that explains a port or verify failure, and the exit status.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnlink {
+
+enum class TransferKind : uint8_t { LOAD, CRYPT };
+
+/// Exit status of the usage errors (unknown option, missing argument).
+inline constexpr int EXIT_USAGE = 64;
+
+/// 0 when a load ended in SUCCESS or a crypt in CRYPT_UPLOADED; otherwise the result's
+/// number, except a crypt ending in SUCCESS (0), which is no success and exits 1.
+int exitStatusFor(TransferKind kind, uint8_t result);
+
+/// Why the port at `devicePath` could not be opened, from the errno the link reported.
+std::string portOpenFailureText(const std::string& devicePath, int error);
+
+/// Everything a transfer knows at its end that the report may need.
+struct TransferOutcome {
+    uint8_t result = 0;
+    uint32_t blocks = 0;
+    double seconds = 0;
+    std::string devicePath;    ///< the device the port names, for a port failure
+    int portError = 0;         ///< errno of the failed open (SERIALPORT_ERROR only)
+    uint16_t packetIndex = 0;  ///< block in progress at the end
+    uint16_t address = 0;      ///< its target word address
+};
+
+/// The lines of the report, the result's message first, then at most one line that says
+/// why (port failure, verify failure). A result without a message reads "Result <n>".
+std::vector<std::string> resultLines(const TransferOutcome& outcome);
+
+}  // namespace tarnlink

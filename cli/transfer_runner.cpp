@@ -1,0 +1,161 @@
+#include "cli/transfer_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "link/serial_link.h"
+#include "transfer/crypt_worker.h"
+#include "transfer/download_worker.h"
+#include "transfer/transfer_context.h"
+
+namespace tarnlink {
+
+namespace {
+
+// The signal handler only writes one byte to this pipe; the main thread does the rest.
+std::atomic<int> s_wakeFd{-1};
+
+extern "C" void onInterrupt(int) {
+    const int savedErrno = errno;
+    const int fd = s_wakeFd.load();
+    if (fd >= 0) {
+        const char byte = 'I';
+        [[maybe_unused]] ssize_t ignored = ::write(fd, &byte, 1);
+    }
+    errno = savedErrno;
+}
+
+class InterruptHandlers {
+  public:
+    explicit InterruptHandlers(int wakeFd) {
+        s_wakeFd.store(wakeFd);
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &m_oldInt);
+        ::sigaction(SIGTERM, &action, &m_oldTerm);
+    }
+    ~InterruptHandlers() {
+        ::sigaction(SIGINT, &m_oldInt, nullptr);
+        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        s_wakeFd.store(-1);
+    }
+    InterruptHandlers(const InterruptHandlers&) = delete;
+    InterruptHandlers& operator=(const InterruptHandlers&) = delete;
+
+  private:
+    struct sigaction m_oldInt {};
+    struct sigaction m_oldTerm {};
+};
+
+class Pipe {
+  public:
+    Pipe() {
+        if (::pipe2(m_fds, O_CLOEXEC) == 0) {
+            // Neither the handler nor the target may ever block on a full pipe.
+            ::fcntl(m_fds[1], F_SETFL, O_NONBLOCK);
+        } else {
+            m_fds[0] = m_fds[1] = -1;
+        }
+    }
+    ~Pipe() {
+        for (int fd : m_fds) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    bool ok() const { return m_fds[0] >= 0; }
+    int readEnd() const { return m_fds[0]; }
+    int writeEnd() const { return m_fds[1]; }
+
+  private:
+    int m_fds[2];
+};
+
+[[noreturn]] void quitAtOnce() {
+    // Straight to the descriptor, without the console's lock: a worker may hold it while
+    // it waits on a full stderr pipe.
+    static const char text[] = "\nInterrupted again: quitting without waiting for the transfer\n";
+    [[maybe_unused]] ssize_t ignored = ::write(STDERR_FILENO, text, sizeof text - 1);
+    // Die of the signal itself, so a calling shell sees an interrupted program.
+    ::signal(SIGINT, SIG_DFL);
+    ::raise(SIGINT);
+    ::_exit(128 + SIGINT);
+}
+
+}  // namespace
+
+TransferOutcome runTransfer(const CliOptions& options, OutputMode mode) {
+    const TransferKind kind =
+        options.command == CliCommand::LOAD ? TransferKind::LOAD : TransferKind::CRYPT;
+    TransferOutcome outcome;
+    outcome.devicePath = serialPortDevicePath(options.portPath);
+
+    Pipe pipe;
+    if (!pipe.ok()) {
+        outcome.result = GENERAL_FAILURE;
+        return outcome;
+    }
+    auto target = std::make_shared<ConsoleTarget>(kind, mode, stderr, pipe.writeEnd());
+    InterruptHandlers handlers(pipe.writeEnd());
+    setNotificationTarget(target);
+
+    const auto start = std::chrono::steady_clock::now();
+    if (kind == TransferKind::LOAD) {
+        startDownload(options.file.c_str(), options.portPath.c_str(),
+                      options.noResetVerify ? 1 : 0);
+    } else {
+        startCryptReadBack(options.file.c_str(), options.portPath.c_str());
+    }
+    // The start ran on this thread, so the link's error number is the one of this open.
+    const int portError = serialLinkLastError();
+
+    int interrupts = 0;
+    int result = -1;
+    while (result < 0) {
+        pollfd wait{pipe.readEnd(), POLLIN, 0};
+        const int ready = ::poll(&wait, 1, mode == OutputMode::LIVE ? 250 : -1);
+        if (ready <= 0) {
+            target->refresh();
+            continue;
+        }
+        unsigned char message[2];
+        const ssize_t got = ::read(pipe.readEnd(), message, 1);
+        if (got <= 0) {
+            continue;
+        }
+        if (message[0] == 'I') {
+            if (++interrupts >= 2) {
+                quitAtOnce();
+            }
+            cancelTransfer();
+            target->note("Canceling (Ctrl-C again quits at once)...");
+        } else if (message[0] == 'R' && ::read(pipe.readEnd(), message + 1, 1) == 1) {
+            result = message[1];
+        }
+    }
+    outcome.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    clearNotificationTarget();
+    target->finish(static_cast<uint8_t>(result));
+
+    outcome.result = static_cast<uint8_t>(result);
+    outcome.blocks = target->blocksDone();
+    outcome.portError = portError;
+    outcome.packetIndex = g_transfer.packetIndex.load();
+    outcome.address = g_transfer.address.load();
+    return outcome;
+}
+
+}  // namespace tarnlink

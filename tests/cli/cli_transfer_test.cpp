@@ -1,0 +1,354 @@
+// tarnlink-cli end to end: the real program as a child process against the simulated target.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <signal.h>
+
+#include <sstream>
+#include <thread>
+
+#include "sim/sim_target.h"
+#include "tests/cli/cli_process.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
+
+namespace tarnlink {
+namespace {
+
+using test::CliProcess;
+using test::CliResult;
+using test::runCli;
+using test::TempDir;
+
+std::vector<uint8_t> sampleImage(size_t size, uint8_t seed = 1) {
+    std::vector<uint8_t> image(size);
+    uint32_t x = seed;
+    for (uint8_t& b : image) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 16);
+    }
+    return image;
+}
+
+std::vector<uint8_t> padded(std::vector<uint8_t> image) {
+    image.resize((image.size() + 63) / 64 * 64, 0xFF);
+    return image;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+std::string lastLine(const std::string& text) {
+    const std::vector<std::string> all = lines(text);
+    return all.empty() ? std::string() : all.back();
+}
+
+std::unique_ptr<sim::SimTarget> startSim(sim::SimOptions options = {}) {
+    auto target = std::make_unique<sim::SimTarget>(std::move(options));
+    EXPECT_TRUE(target->start());
+    return target;
+}
+
+nlohmann::json parseJson(const std::string& out) {
+    // The JSON object is the only thing on stdout.
+    return nlohmann::json::parse(out);
+}
+
+class CliTransferTest : public ::testing::Test {
+  protected:
+    TempDir m_dir;
+};
+
+TEST_F(CliTransferTest, LoadThenCryptSucceedAndReportJson) {
+    auto target = startSim();
+    const std::vector<uint8_t> image = sampleImage(1000);
+    const std::string imagePath = m_dir.write("image.bin", image);
+
+    CliResult load = runCli({"load", imagePath, "--port", target->portPath(), "--json"});
+    ASSERT_EQ(load.exitCode, 0) << load.err;
+    nlohmann::json j = parseJson(load.out);
+    EXPECT_EQ(j["result"], 0);
+    EXPECT_EQ(j["name"], "SUCCESS");
+    EXPECT_EQ(j["message"], "Download completed successfully");
+    EXPECT_EQ(j["blocks"], 16);
+    EXPECT_GT(j["seconds"].get<double>(), 0.0);
+    EXPECT_LT(j["seconds"].get<double>(), load.seconds + 0.5);
+    EXPECT_EQ(lastLine(load.err), "Download completed successfully");
+    EXPECT_EQ(target->flash(), padded(image));
+
+    const std::string cryptPath = m_dir.file("crypt.bin");
+    CliResult crypt = runCli({"crypt", cryptPath, "--port", target->portPath(), "--json"});
+    ASSERT_EQ(crypt.exitCode, 0) << crypt.err;
+    j = parseJson(crypt.out);
+    EXPECT_EQ(j["result"], 11);
+    EXPECT_EQ(j["name"], "CRYPT_UPLOADED");
+    EXPECT_EQ(j["message"], "Crypto uploaded successfully.");
+    const std::vector<uint8_t> cryptBytes = test::readFile(cryptPath);
+    EXPECT_EQ(j["blocks"], cryptBytes.size() / 64);
+    EXPECT_EQ(cryptBytes, sim::SimTarget::encrypt(target->flash()));
+    EXPECT_EQ(lastLine(crypt.err), "Crypto uploaded successfully.");
+}
+
+TEST_F(CliTransferTest, PlainLinesHoldTheStatusTextsInOrderAndTheResultLast) {
+    auto target = startSim();
+    const std::string imagePath = m_dir.write("image.bin", sampleImage(3 * 64 - 5));
+    CliResult load = runCli({"load", imagePath, "--port", target->portPath()});
+    ASSERT_EQ(load.exitCode, 0) << load.err;
+    EXPECT_EQ(load.out, "");
+    EXPECT_EQ(load.err.find('\r'), std::string::npos);  // no live line on a pipe
+    EXPECT_EQ(load.err.find('\x1b'), std::string::npos);
+    const std::vector<std::string> got = lines(load.err);
+    EXPECT_EQ(got,
+              (std::vector<std::string>{
+                  "Connecting to target...", "Sending Data Packet 0", "Sending Data Packet 1",
+                  "Sending Data Packet 2", "Verifying Data Packet 0", "Verifying Data Packet 1",
+                  "Verifying Data Packet 2", "Download completed successfully"}));
+
+    CliResult quiet = runCli({"load", imagePath, "--port", target->portPath(), "--quiet"});
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.err, "Download completed successfully\n");
+
+    CliResult quietJson =
+        runCli({"load", imagePath, "--port", target->portPath(), "--quiet", "--json"});
+    EXPECT_EQ(quietJson.exitCode, 0);
+    EXPECT_EQ(quietJson.err, "");
+    EXPECT_EQ(parseJson(quietJson.out)["blocks"], 3);
+}
+
+TEST_F(CliTransferTest, TerminalGetsOneLiveProgressLine) {
+    auto target = startSim();
+    const std::string imagePath = m_dir.write("image.bin", sampleImage(4 * 64));
+    test::PtyPair terminal;
+    CliProcess cli({"load", imagePath, "--port", target->portPath()}, {"TERM=xterm"},
+                   terminal.slavePath());
+    CliResult load = cli.wait(60000);
+    ASSERT_EQ(load.exitCode, 0);
+    const std::vector<uint8_t> raw = terminal.read(1 << 16, 500);
+    const std::string shown(raw.begin(), raw.end());
+    EXPECT_NE(shown.find("\rSending Data Packet 3 [##"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("/4 blocks"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("%"), std::string::npos) << shown;
+    // The live line is wiped before the result, which stands on its own line at the end.
+    EXPECT_NE(shown.find("\r\x1b[KDownload completed successfully"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("Sending Data Packet 0\n"), std::string::npos) << "no plain lines";
+}
+
+struct FailureCase {
+    const char* name;
+    sim::SimOptions sim;
+    bool missingImage;
+    int exitCode;
+    const char* message;
+    const char* why;  ///< the line after the message, or null for none
+};
+
+sim::SimOptions simWith(void (*set)(sim::SimOptions&)) {
+    sim::SimOptions options;
+    set(options);
+    return options;
+}
+
+class CliFailureTest : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(CliFailureTest, ExitsWithTheResultNumber) {
+    const FailureCase& c = GetParam();
+    TempDir dir;
+    auto target = startSim(c.sim);
+    const std::string imagePath =
+        c.missingImage ? dir.file("no-such-image.bin") : dir.write("image.bin", sampleImage(200));
+    CliResult load = runCli({"load", imagePath, "--port", target->portPath(), "--json"});
+    EXPECT_EQ(load.exitCode, c.exitCode) << load.err;
+    const nlohmann::json j = parseJson(load.out);
+    EXPECT_EQ(j["result"], c.exitCode);
+    EXPECT_EQ(j["message"], c.message);
+    const std::vector<std::string> err = lines(load.err);
+    ASSERT_FALSE(err.empty());
+    if (c.why == nullptr) {
+        EXPECT_EQ(err.back(), c.message);
+    } else {
+        ASSERT_GE(err.size(), 2u);
+        EXPECT_EQ(err[err.size() - 2], c.message);
+        EXPECT_EQ(err.back(), c.why);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Results, CliFailureTest,
+    ::testing::Values(
+        FailureCase{"SilentTarget", simWith([](sim::SimOptions& o) { o.silent = true; }), false, 6,
+                    "Timeout waiting for response from target", nullptr},
+        FailureCase{"RefusedWrite", simWith([](sim::SimOptions& o) { o.refuseWrite = 2; }), false,
+                    1, "General Failure", nullptr},
+        FailureCase{"MissingImage", {}, true, 4, "Unable to open image file", nullptr},
+        FailureCase{"CorruptBlock", simWith([](sim::SimOptions& o) { o.corruptBlock = 3; }), false,
+                    7, "Verification of download failed",
+                    "Block 2 (target address 0x0020) did not verify"}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+TEST_F(CliTransferTest, PortThatCannotBeOpenedSaysWhy) {
+    CliResult gone = runCli({"load", m_dir.write("i.bin", {1}), "--port", m_dir.file("ttyGone")});
+    EXPECT_EQ(gone.exitCode, 10);
+    EXPECT_EQ(
+        lines(gone.err),
+        (std::vector<std::string>{"SERIALPORT_ERROR", m_dir.file("ttyGone") + ": no such device"}));
+
+    CliResult notTty = runCli({"load", m_dir.write("i.bin", {1}), "--port", m_dir.file("i.bin")});
+    EXPECT_EQ(notTty.exitCode, 10);
+    EXPECT_EQ(lastLine(notTty.err), m_dir.file("i.bin") + ": not a serial device");
+}
+
+TEST_F(CliTransferTest, UsageErrorExits64WithAHint) {
+    CliResult r = runCli({"load", "--port", "/dev/null"});
+    EXPECT_EQ(r.exitCode, 64);
+    EXPECT_EQ(lines(r.err).size(), 1u);
+    EXPECT_NE(r.err.find("--help"), std::string::npos);
+    EXPECT_EQ(runCli({"--version"}).out, std::string("tarnlink-cli ") + TARNLINK_VERSION + "\n");
+}
+
+TEST_F(CliTransferTest, InterruptCancelsAndFreesThePort) {
+    sim::SimOptions slow;
+    slow.delayMs = 20;  // about 50 blocks a second: time enough to interrupt
+    auto target = startSim(slow);
+    const std::string imagePath = m_dir.write("image.bin", sampleImage(256 * 64));
+    CliProcess cli({"load", imagePath, "--port", target->portPath(), "--json"});
+    ASSERT_TRUE(cli.waitForStderr("Sending Data Packet 3\n", 20000)) << cli.currentStderr();
+    cli.sendSignal(SIGINT);
+    CliResult r = cli.wait(10000);
+    EXPECT_EQ(r.exitCode, 8) << r.err;
+    EXPECT_EQ(lastLine(r.err), "Download canceled");
+    EXPECT_EQ(parseJson(r.out)["name"], "DOWNLOAD_CANCELED");
+    EXPECT_LT(r.seconds, 8.0);
+
+    // The port is free again: the next load on it goes through.
+    const std::string small = m_dir.write("small.bin", sampleImage(64));
+    CliResult again = runCli({"load", small, "--port", target->portPath()});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+}
+
+TEST_F(CliTransferTest, SecondInterruptQuitsAtOnce) {
+    sim::SimOptions slow;
+    slow.delayMs = 20;
+    auto target = startSim(slow);
+    const std::string imagePath = m_dir.write("image.bin", sampleImage(256 * 64));
+    CliProcess cli({"load", imagePath, "--port", target->portPath()});
+    ASSERT_TRUE(cli.waitForStderr("Sending Data Packet 2\n", 20000)) << cli.currentStderr();
+    cli.sendSignal(SIGINT);
+    ASSERT_TRUE(cli.waitForStderr("Canceling", 5000));
+    cli.sendSignal(SIGINT);
+    CliResult r = cli.wait(5000);
+    EXPECT_EQ(r.signal, SIGINT) << r.err;
+    EXPECT_NE(r.err.find("Interrupted again"), std::string::npos) << r.err;
+}
+
+struct TraceLine {
+    bool sent;
+    std::vector<uint8_t> bytes;
+    bool operator==(const TraceLine&) const = default;
+};
+
+std::vector<TraceLine> parseTrace(const std::string& text, std::vector<double>* times) {
+    std::vector<TraceLine> frames;
+    for (const std::string& line : lines(text)) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::istringstream in(line);
+        double seconds = -1;
+        std::string direction;
+        in >> seconds >> direction;
+        EXPECT_TRUE(direction == "TX" || direction == "RX") << line;
+        TraceLine frame{direction == "TX", {}};
+        for (std::string hex; in >> hex;) {
+            EXPECT_EQ(hex.size(), 2u) << line;
+            frame.bytes.push_back(static_cast<uint8_t>(std::stoul(hex, nullptr, 16)));
+        }
+        times->push_back(seconds);
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+TEST_F(CliTransferTest, TraceHoldsTheFramesTheTargetSawInOrder) {
+    auto target = startSim();
+    const std::string tracePath = m_dir.file("load.trace");
+    CliResult load = runCli({"load", m_dir.write("image.bin", sampleImage(130)), "--port",
+                             target->portPath(), "--trace", tracePath});
+    ASSERT_EQ(load.exitCode, 0) << load.err;
+    const std::vector<uint8_t> raw = test::readFile(tracePath);
+    const std::string text(raw.begin(), raw.end());
+    ASSERT_EQ(text.rfind("# tarnlink-cli load ", 0), 0u) << text;
+
+    std::vector<double> times;
+    const std::vector<TraceLine> traced = parseTrace(text, &times);
+    std::vector<TraceLine> logged;
+    for (const sim::LoggedFrame& f : target->frames()) {
+        logged.push_back({f.fromHost, f.bytes});
+    }
+    EXPECT_EQ(traced, logged);
+    // 3 blocks: handshake, 3 writes, 3 reads, enable, each answered; a probe before.
+    EXPECT_GE(traced.size(), 16u);
+    for (size_t i = 1; i < times.size(); ++i) {
+        EXPECT_LE(times[i - 1], times[i]) << "line " << i;
+    }
+}
+
+TEST_F(CliTransferTest, TwoLoadsAtOnceOnTwoPortsBothSucceed) {
+    auto first = startSim();
+    auto second = startSim();
+    const std::vector<uint8_t> imageA = sampleImage(40 * 64 + 7, 3);
+    const std::vector<uint8_t> imageB = sampleImage(33 * 64, 4);
+    CliProcess a({"load", m_dir.write("a.bin", imageA), "--port", first->portPath(), "--trace",
+                  m_dir.file("a.trace")});
+    CliProcess b({"load", m_dir.write("b.bin", imageB), "--port", second->portPath(), "--trace",
+                  m_dir.file("b.trace")});
+    CliResult ra = a.wait(60000);
+    CliResult rb = b.wait(60000);
+    EXPECT_EQ(ra.exitCode, 0) << ra.err;
+    EXPECT_EQ(rb.exitCode, 0) << rb.err;
+    EXPECT_EQ(first->flash(), padded(imageA));
+    EXPECT_EQ(second->flash(), padded(imageB));
+}
+
+TEST_F(CliTransferTest, CryptKeepsAnExistingOutputUnlessForced) {
+    auto target = startSim();
+    ASSERT_EQ(runCli({"load", m_dir.write("image.bin", sampleImage(300)), "--port",
+                      target->portPath(), "--quiet"})
+                  .exitCode,
+              0);
+    const std::vector<uint8_t> old{'k', 'e', 'e', 'p'};
+    const std::string output = m_dir.write("crypt.bin", old);
+    CliResult refused = runCli({"crypt", output, "--port", target->portPath(), "--json"});
+    EXPECT_EQ(refused.exitCode, 4);
+    EXPECT_EQ(parseJson(refused.out)["name"], "IMAGE_FILE_ERROR");
+    EXPECT_EQ(lastLine(refused.err), output + " already exists; --force overwrites it");
+    EXPECT_EQ(test::readFile(output), old);
+    EXPECT_EQ(target->transfersEnded(), 1u);  // nothing was asked of the target
+
+    CliResult forced = runCli({"crypt", output, "--port", target->portPath(), "--force"});
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_EQ(test::readFile(output), sim::SimTarget::encrypt(target->flash()));
+}
+
+TEST(CliPortsTest, ListsTheFakeTree) {
+    CliResult r = runCli({"ports"}, 10000,
+                         {std::string("TARNLINK_SYSFS_ROOT=") + TARNLINK_CLI_TEST_DATA + "/sysfs"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> got = lines(r.out);
+    ASSERT_EQ(got.size(), 5u) << r.out;
+    EXPECT_EQ(got[0],
+              "/dev/ttyACM0 cdc_acm 2e8a:000a serial=\"E6614C311B7C5A2D\" product=\"Pico\" "
+              "manufacturer=\"Raspberry Pi\"");
+    EXPECT_EQ(got[3],
+              "/dev/ttyUSB0 ftdi_sio 0403:6001 serial=\"A10K3BQZ\" product=\"FT232R USB UART\" "
+              "manufacturer=\"FTDI\" latency_timer=16ms");
+}
+
+}  // namespace
+}  // namespace tarnlink
