@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -27,6 +28,7 @@ namespace tarnlink {
 struct SerialLink {
     int port = -1;
     int stop = -1;           // eventfd; readable once serialLinkClose has asked the reader to end
+    std::atomic<bool> stopRequested{false};  // the same request, cheap to look at between bytes
     bool exclusive = false;  // TIOCEXCL set by us, to be cleared on the way out
     std::thread reader;
     RxCallback callback = nullptr;
@@ -223,7 +225,31 @@ bool serialLinkWrite(SerialLink* link, const uint8_t* bytes, uint32_t count) {
     return true;
 }
 
+namespace {
+
+// Hands the bytes of one kernel read to the callback, each call with exactly as many as the
+// callback asked for last. False when a stop came in between: the rest is dropped, as the
+// bytes still in the kernel are.
+bool deliver(SerialLink* link, const uint8_t* bytes, size_t size, int32_t& nextRead) {
+    size_t done = 0;
+    while (done < size) {
+        if (link->stopRequested.load()) {
+            return false;
+        }
+        const size_t chunk = std::min(size - done, static_cast<size_t>(nextRead));
+        nextRead = clampReadSize(
+            link->callback(bytes + done, static_cast<int32_t>(chunk), link->context));
+        done += chunk;
+    }
+    return !link->stopRequested.load();
+}
+
+}  // namespace
+
 uint32_t serialLinkReader(SerialLink* link) {
+    // The callback asks for one byte at a time; reading the port that way would cost a poll
+    // and a read per byte. One read takes what the kernel holds and the bytes are handed
+    // on in the sizes asked for, so the callback sees the same calls either way.
     uint8_t buffer[READ_BUFFER_SIZE];
     int32_t nextRead = 1;
     for (;;) {
@@ -245,10 +271,11 @@ uint32_t serialLinkReader(SerialLink* link) {
         }
         const short portEvents = waitSet[0].revents;
         if ((portEvents & POLLIN) != 0) {
-            const ssize_t n = ::read(link->port, buffer, static_cast<size_t>(nextRead));
+            const ssize_t n = ::read(link->port, buffer, sizeof buffer);
             if (n > 0) {
-                nextRead =
-                    clampReadSize(link->callback(buffer, static_cast<int32_t>(n), link->context));
+                if (!deliver(link, buffer, static_cast<size_t>(n), nextRead)) {
+                    return 1;
+                }
                 continue;
             }
             if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -270,6 +297,7 @@ void serialLinkClose(SerialLink* link) {
     if (link == nullptr) {
         return;
     }
+    link->stopRequested.store(true);
     const uint64_t one = 1;
     // An eventfd write of 1 cannot fail short of a counter overflow, which one close cannot reach.
     (void)!::write(link->stop, &one, sizeof one);
