@@ -29,9 +29,7 @@ void startCryptReadBack(const char* outputPath, const char* portPath) {
 uint32_t cryptWorker(TransferContext* ctx) {
     TransferContext& c = *ctx;
     if (!createAckEvent(c)) {
-        c.result.store(GENERAL_FAILURE);
-        c.state.store(STATE_IDLE);
-        finishTransfer(c);
+        endTransferEarly(c, GENERAL_FAILURE);
         return 0;
     }
     AutoResetEvent& ack = *c.ackEvent.load();

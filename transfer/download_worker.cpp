@@ -56,15 +56,11 @@ void cancelTransfer() {
 uint32_t downloadWorker(TransferContext* ctx) {
     TransferContext& c = *ctx;
     if (!createAckEvent(c)) {
-        c.result.store(GENERAL_FAILURE);
-        c.state.store(STATE_IDLE);
-        finishTransfer(c);
+        endTransferEarly(c, GENERAL_FAILURE);
         return 0;
     }
-    c.result.store(loadImage(c));
-    if (c.result.load() != SUCCESS) {
-        c.state.store(STATE_IDLE);
-        finishTransfer(c);
+    if (const uint8_t loaded = loadImage(c); loaded != SUCCESS) {
+        endTransferEarly(c, loaded);
         return 0;
     }
     AutoResetEvent& ack = *c.ackEvent.load();

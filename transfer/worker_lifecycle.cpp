@@ -114,6 +114,12 @@ void finishTransfer(TransferContext& ctx) {
     notifyResult(result);
 }
 
+void endTransferEarly(TransferContext& ctx, uint8_t result) {
+    ctx.result.store(result);
+    ctx.state.store(STATE_IDLE);
+    finishTransfer(ctx);
+}
+
 bool createAckEvent(TransferContext& ctx) {
     auto* event = new (std::nothrow) AutoResetEvent;
     ctx.ackEvent.store(event);

@@ -34,6 +34,10 @@ void startTransfer(TransferContext& ctx, const TransferStart& start);
 /// reports `result`. Worker thread, its last act.
 void finishTransfer(TransferContext& ctx);
 
+/// Ends the transfer before its exchange began: records `result`, leaves STATE_IDLE and
+/// runs finishTransfer. Worker thread, its last act.
+void endTransferEarly(TransferContext& ctx, uint8_t result);
+
 /// Creates the worker's fresh ackEvent. False when it cannot be had; the worker then
 /// ends with GENERAL_FAILURE. Worker thread.
 bool createAckEvent(TransferContext& ctx);
