@@ -2,9 +2,11 @@
 // notification target) driving one download: it fills the image path and the port, clicks
 // "Load Image" and times the click to WM_TRANSFER_DONE. Run it offscreen:
 //
-//   QT_QPA_PLATFORM=offscreen tarnlink-bench-dialog IMAGE PORT
+//   QT_QPA_PLATFORM=offscreen tarnlink-bench-dialog IMAGE PORT [--time-notifications]
 //
 // Prints `dialog dialog_s=<seconds> cpu_s=<user+sys> result=<NAME>` and the status line.
+// --time-notifications re-registers the same dialog target behind a wrapper that adds up how
+// long the worker waits in showStatus and in setProgress (`notify_n=`, `status_s=`, `progress_s=`).
 //   exit 0: the download completed; 1: it ended with another result; 2: no result in time;
 //   64: usage
 
@@ -15,11 +17,17 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <utility>
 
+#include "transfer/notifications.h"
 #include "transfer/transfer_context.h"
+#include "ui/dialog_notifications.h"
 #include "ui/resource_ids.h"
 #include "ui/tarnlink_app.h"
 #include "ui/tarnlink_dlg.h"
@@ -37,6 +45,38 @@ double cpuSeconds() {
     auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
+
+// Passes every call on to the dialog's target and adds up the time the caller waited.
+class TimedTarget final : public NotificationTarget {
+  public:
+    explicit TimedTarget(std::shared_ptr<NotificationTarget> inner) : m_inner(std::move(inner)) {}
+    void showStatus(const char* text) override {
+        timed(statusNs, [&] { m_inner->showStatus(text); });
+    }
+    void setProgress(uint8_t position) override {
+        timed(progressNs, [&] { m_inner->setProgress(position); });
+    }
+    void postTransferDone(uint8_t result) override { m_inner->postTransferDone(result); }
+
+    static std::atomic<long> calls;
+    static std::atomic<long> statusNs;
+    static std::atomic<long> progressNs;
+
+  private:
+    template <typename Call>
+    void timed(std::atomic<long>& waitedNs, Call call) {
+        const auto start = Clock::now();
+        call();
+        waitedNs += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+        ++calls;
+    }
+    std::shared_ptr<NotificationTarget> m_inner;
+};
+
+std::atomic<long> TimedTarget::calls{0};
+std::atomic<long> TimedTarget::statusNs{0};
+std::atomic<long> TimedTarget::progressNs{0};
+bool g_timeNotifications = false;  // UI thread only
 
 // Sees WM_TRANSFER_DONE before the dialog does; stops the clock there and, once the dialog
 // has shown the result, reports it and closes the dialog.
@@ -58,8 +98,14 @@ class DoneWatch final : public QObject {
         QTimer::singleShot(0, m_dialog, [dialog = m_dialog, elapsed, cpu, result] {
             const QString status = qobject_cast<QLabel*>(dialog->GetDlgItem(IDC_STATUS))->text();
             const char* name = transferResultName(result);
-            std::printf("dialog dialog_s=%.4f cpu_s=%.4f result=%s\n", elapsed, cpu,
+            std::printf("dialog dialog_s=%.4f cpu_s=%.4f result=%s", elapsed, cpu,
                         *name != '\0' ? name : "UNKNOWN");
+            if (g_timeNotifications) {
+                std::printf(" notify_n=%ld status_s=%.4f progress_s=%.4f", TimedTarget::calls.load(),
+                            double(TimedTarget::statusNs.load()) / 1e9,
+                            double(TimedTarget::progressNs.load()) / 1e9);
+            }
+            std::printf("\n");
             std::printf("status: %s\n", qPrintable(status));
             std::fflush(stdout);
             exitCode = status == QStringLiteral("Download completed successfully") ? 0 : 1;
@@ -95,6 +141,10 @@ void startWhenShown(const QString& image, const QString& port) {
     qobject_cast<QLineEdit*>(dialog->GetDlgItem(IDC_IMAGE_PATH))->setText(image);
     qobject_cast<QLineEdit*>(dialog->GetDlgItem(IDC_COM_PORT))->setText(port);
     auto* load = qobject_cast<QPushButton*>(dialog->GetDlgItem(IDC_LOAD));
+    if (g_timeNotifications) {
+        setNotificationTarget(
+            std::make_shared<TimedTarget>(makeDialogNotificationTarget(dialog)));
+    }
     const double cpu = cpuSeconds();
     const Clock::time_point clicked = Clock::now();
     dialog->installEventFilter(new DoneWatch(dialog, clicked, cpu));
@@ -109,8 +159,9 @@ void startWhenShown(const QString& image, const QString& port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: tarnlink-bench-dialog IMAGE PORT\n");
+    g_timeNotifications = argc == 4 && std::strcmp(argv[3], "--time-notifications") == 0;
+    if (argc != 3 && !g_timeNotifications) {
+        std::fprintf(stderr, "usage: tarnlink-bench-dialog IMAGE PORT [--time-notifications]\n");
         return 64;
     }
     CTarnlinkApp app(argc, argv);
