@@ -67,7 +67,8 @@ class TimedTarget final : public NotificationTarget {
     void timed(std::atomic<long>& waitedNs, Call call) {
         const auto start = Clock::now();
         call();
-        waitedNs += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+        waitedNs +=
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
         ++calls;
     }
     std::shared_ptr<NotificationTarget> m_inner;
@@ -101,8 +102,8 @@ class DoneWatch final : public QObject {
             std::printf("dialog dialog_s=%.4f cpu_s=%.4f result=%s", elapsed, cpu,
                         *name != '\0' ? name : "UNKNOWN");
             if (g_timeNotifications) {
-                std::printf(" notify_n=%ld status_s=%.4f progress_s=%.4f", TimedTarget::calls.load(),
-                            double(TimedTarget::statusNs.load()) / 1e9,
+                std::printf(" notify_n=%ld status_s=%.4f progress_s=%.4f",
+                            TimedTarget::calls.load(), double(TimedTarget::statusNs.load()) / 1e9,
                             double(TimedTarget::progressNs.load()) / 1e9);
             }
             std::printf("\n");
@@ -142,8 +143,7 @@ void startWhenShown(const QString& image, const QString& port) {
     qobject_cast<QLineEdit*>(dialog->GetDlgItem(IDC_COM_PORT))->setText(port);
     auto* load = qobject_cast<QPushButton*>(dialog->GetDlgItem(IDC_LOAD));
     if (g_timeNotifications) {
-        setNotificationTarget(
-            std::make_shared<TimedTarget>(makeDialogNotificationTarget(dialog)));
+        setNotificationTarget(std::make_shared<TimedTarget>(makeDialogNotificationTarget(dialog)));
     }
     const double cpu = cpuSeconds();
     const Clock::time_point clicked = Clock::now();
