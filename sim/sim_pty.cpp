@@ -1,6 +1,7 @@
 #include "sim/sim_pty.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -52,6 +53,15 @@ void SimPty::close() {
         m_master = -1;
     }
     m_slavePath.clear();
+}
+
+int SimPty::unreadByHost() const {
+    // Our own slave descriptor shares the input queue the host reads from.
+    int pending = 0;
+    if (m_slave < 0 || ioctl(m_slave, FIONREAD, &pending) != 0) {
+        return 0;
+    }
+    return pending;
 }
 
 }  // namespace tarnlink::sim

@@ -17,6 +17,8 @@ public:
     bool open();
     /// Closes both ends; the slave path goes away. Idempotent.
     void close();
+    /// Bytes written to the host that it has not read yet (0 once the pair is closed).
+    int unreadByHost() const;
     int master() const { return m_master; }
     const std::string& slavePath() const { return m_slavePath; }
 

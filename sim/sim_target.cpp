@@ -37,6 +37,7 @@ struct SimTarget::Impl {
 
     void serve();
     void serveFrames();
+    void awaitHostRead();
     bool handleFrame(SimLine& line, const SimFrame& frame, const std::vector<uint8_t>& raw);
     void writeFlashOut() const;
 
@@ -56,7 +57,24 @@ struct SimTarget::Impl {
 
 void SimTarget::Impl::serve() {
     serveFrames();
+    awaitHostRead();
     finished.store(true);
+}
+
+// With --once the program closes the pseudo-terminal as soon as serving ends; a hang-up
+// flushes what the host has not read yet, so the last answer would be lost. Wait until
+// the host has taken it (two looks 10 ms apart, since a write reaches the queue a moment
+// late), at most 2 s, or until stopped.
+void SimTarget::Impl::awaitHostRead() {
+    SimLine line(pty.master(), stopFd, 0);
+    const auto deadline = SimLine::Clock::now() + std::chrono::seconds(2);
+    int emptyLooks = 0;
+    while (emptyLooks < 2 && SimLine::Clock::now() < deadline) {
+        emptyLooks = pty.unreadByHost() == 0 ? emptyLooks + 1 : 0;
+        if (!line.sleepUntil(SimLine::Clock::now() + std::chrono::milliseconds(10))) {
+            return;
+        }
+    }
 }
 
 void SimTarget::Impl::serveFrames() {

@@ -159,6 +159,21 @@ TEST(SimProgram, ServesOneDownloadThenWritesItsFlashAndLog) {
     }
 }
 
+TEST(SimProgram, OnceWaitsUntilTheHostHasReadTheLastAnswer) {
+    // Closing the pseudo-terminal flushes what the host has not read: the program must not
+    // end before its last answer has been taken.
+    SimProcess sim({"--once"});
+    const auto port = sim.firstLine();
+    ASSERT_FALSE(port.empty());
+    SimClient client(port);
+    client.send({0xFE, 0x00, 0x4D, 0x03, 0x4E});  // enable: ends the transfer
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int status = 0;
+    EXPECT_EQ(waitpid(sim.pid(), &status, WNOHANG), 0) << "ended with the answer unread";
+    EXPECT_EQ(client.readFrame(), (Bytes{0xFE, 0x00, 0x4D, 0x83, 0xCE}));
+    EXPECT_EQ(sim.waitExit(), 0);
+}
+
 TEST(SimProgram, ExitsCleanlyOnSigtermWithItsPreloadedFlashWritten) {
     TempDir dir;
     const Bytes preload(100, 0x5A);
