@@ -28,6 +28,7 @@
 #include "ui/dialog_notifications.h"
 #include "ui/dialog_template.h"
 #include "ui/resource_ids.h"
+#include "tests/ui/when_modal.h"
 #include "ui/tarnlink_dlg.h"
 #include "ui/window_menu.h"
 
@@ -68,18 +69,7 @@ void runAsWorker(const std::function<void()>& action) {
     worker.join();
 }
 
-// Calls `check` with the application's modal dialog as soon as one is up.
-void whenModal(std::function<void(QWidget*)> check) {
-    auto* timer = new QTimer(qApp);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, check = std::move(check)] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            check(modal);
-        }
-    });
-    timer->start(10);
-}
+using test::whenModal;
 
 }  // namespace
 

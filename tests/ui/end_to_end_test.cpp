@@ -21,6 +21,7 @@
 #include "ui/about_dlg.h"
 #include "ui/dialog_notifications.h"
 #include "ui/resource_ids.h"
+#include "tests/ui/when_modal.h"
 #include "ui/tarnlink_dlg.h"
 #include "ui/transfer_engine.h"
 
@@ -57,17 +58,7 @@ std::vector<uint8_t> readFile(const QString& path) {
     return {all.begin(), all.end()};
 }
 
-void whenModal(std::function<void(QWidget*)> check) {
-    auto* timer = new QTimer(qApp);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, check = std::move(check)] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            check(modal);
-        }
-    });
-    timer->start(10);
-}
+using test::whenModal;
 
 }  // namespace
 
