@@ -23,12 +23,7 @@ int32_t ignoreBytes(const uint8_t*, int32_t, void*) {
     return 1;
 }
 
-// The thread count to compare against. The first thread a process starts may bring a
-// helper of the runtime along (ThreadSanitizer's background thread): start one first.
-int baselineThreadCount() {
-    std::thread([] {}).join();
-    return test::threadCount();
-}
+using test::baselineThreadCount;
 
 // The reader must not be freed under a callback that outlives the close's 20 s wait.
 TEST(SerialLinkCloseTimeout, CloseGivesUpAfterTwentySecondsAndTheReaderCleansUpWhenItEnds) {

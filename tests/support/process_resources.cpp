@@ -30,6 +30,11 @@ int threadCount() {
     return count;
 }
 
+int baselineThreadCount() {
+    std::thread([] {}).join();
+    return threadCount();
+}
+
 int waitForThreadCount(int expected, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int count = threadCount();

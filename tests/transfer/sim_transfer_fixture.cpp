@@ -46,10 +46,7 @@ std::vector<uint8_t> patternImage(size_t size, uint8_t seed) {
 void SimTransferTest::SetUp() {
     m_fdsBefore = openFileDescriptors();
     std::sort(m_fdsBefore.begin(), m_fdsBefore.end());
-    // ThreadSanitizer starts a thread of its own with the first thread the process makes;
-    // make one before counting so that its helper is part of the baseline.
-    std::thread([] {}).join();
-    m_threadsBefore = threadCount();
+    m_threadsBefore = baselineThreadCount();
     m_recorder = std::make_shared<NotificationRecorder>();
     setNotificationTarget(m_recorder);
 }
