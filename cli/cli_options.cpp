@@ -17,33 +17,65 @@ Examples:
   tarnlink-cli load firmware.bin --port /dev/ttyUSB0
   tarnlink-cli load firmware.bin --port COM3 --no-reset-verify --trace flash.trace
   tarnlink-cli crypt crypt.bin --port /dev/ttyUSB0 --force --json
-  tarnlink-cli ports
+  tarnlink-cli load firmware.bin --port /dev/ttyUSB0 --port /dev/ttyUSB1 --record line1.csv
+  tarnlink-cli load firmware.bin --port all --loop --record line1.csv --events
+  tarnlink-cli ports --json
 
-PORT is a device path (/dev/ttyUSB0), a COM number (3) or COM3.
+PORT is a device path (/dev/ttyUSB0), a COM number (3) or COM3; "auto" takes the only USB
+serial port, "all" every USB serial port. Without --port, $TARNLINK_PORT is used.
+Several ports make a station: one tarnlink-cli per board, all at once; crypt then writes
+OUTPUT with the port's name before its extension (crypt-ttyUSB0.bin).
 Exit status: 0 when a load ends with SUCCESS or a crypt with CRYPT_UPLOADED, 64 for a usage
 error, otherwise the result's number (6 TARGET_TIMEOUT, 7 VERIFY_FAILED, 8 DOWNLOAD_CANCELED,
-10 SERIALPORT_ERROR, ...). Ctrl-C cancels a transfer; a second Ctrl-C quits at once.
+10 SERIALPORT_ERROR, ...); a station exits with that of the first failing board in --port
+order. Ctrl-C cancels (every board); a second Ctrl-C quits at once.
 )";
 
 void addTransferOptions(CLI::App& command, CliOptions& options) {
-    command.add_option("--port,-p", options.port, "serial port: /dev/ttyUSB0, 3 or COM3")
-        ->required()
-        ->type_name("PORT");
+    command
+        .add_option("--port,-p", options.ports,
+                    "serial port: /dev/ttyUSB0, 3, COM3, auto or all; repeat it for a station "
+                    "(default: $TARNLINK_PORT)")
+        ->type_name("PORT")
+        ->allow_extra_args(false);
     command.add_flag("--quiet,-q", options.quiet, "print only the result");
-    command.add_flag("--json", options.json, "print the result as one JSON object on stdout");
+    command.add_flag("--verbose,-v", options.verbose, "print every status text");
+    command.add_flag("--json", options.json,
+                     "print the result as one JSON object per board on stdout");
+    command.add_flag("--events", options.events,
+                     "print every status, progress and result as JSON Lines on stdout");
+    command
+        .add_option("--record", options.recordPath,
+                    "append one CSV line per board to FILE (time, port, USB serial, file, "
+                    "SHA-256, result, seconds, retries)")
+        ->type_name("FILE");
+    command
+        .add_option("--wait", options.waitSeconds,
+                    "wait up to SECONDS for each port to appear before starting its board")
+        ->type_name("SECONDS")
+        ->check(CLI::NonNegativeNumber);
+    command.add_flag("--loop", options.loop,
+                     "after each board, wait for its port to go and come back, then flash the "
+                     "next; Ctrl-C ends");
     command
         .add_option("--trace", options.tracePath,
                     "write every frame sent and received to FILE (timestamp, hex)")
         ->type_name("FILE");
+    command.add_flag("--station-child", options.stationChild)->group("");
 }
 
 }  // namespace
+
+int usageError(std::ostream& err, const std::string& text) {
+    err << PROGRAM << ": " << text << " (see '" << PROGRAM << " --help')\n";
+    return EXIT_USAGE;
+}
 
 int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, std::ostream& out,
                      std::ostream& err) {
     CLI::App app{
         "Download an image to a target's boot loader over a serial port, or read "
-        "its encrypted image back.",
+        "its encrypted image back; one board or a station of many.",
         PROGRAM};
     app.set_help_flag();
     app.set_help_all_flag("--help,-h", "show every command and option, then exit");
@@ -63,7 +95,8 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
     addTransferOptions(*crypt, options);
     crypt->add_flag("--force,-f", options.force, "overwrite OUTPUT when it exists");
 
-    app.add_subcommand("ports", "list the serial ports of this machine");
+    CLI::App* ports = app.add_subcommand("ports", "list the serial ports of this machine");
+    ports->add_flag("--json", options.json, "print them as one JSON array");
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     if (!reversed.empty()) {
@@ -78,8 +111,7 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e, out, err);
     } catch (const CLI::ParseError& e) {
-        err << PROGRAM << ": " << e.what() << " (see '" << PROGRAM << " --help')\n";
-        return EXIT_USAGE;
+        return usageError(err, e.what());
     }
 
     if (load->parsed()) {
@@ -90,16 +122,25 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
         options.command = CliCommand::PORTS;
         return PARSE_RUN;
     }
-    options.portPath = portPathFromArgument(options.port);
-    if (options.portPath.empty()) {
-        err << PROGRAM << ": --port '" << options.port
-            << "' names no port; give a device path, a COM number from 1, or COMn (see '" << PROGRAM
-            << " --help')\n";
-        return EXIT_USAGE;
+    for (const std::string& port : options.ports) {
+        const bool special = port == "all" || port == "auto";
+        if (special && options.ports.size() > 1) {
+            return usageError(err, "--port " + port +
+                                       " stands alone; it cannot be combined "
+                                       "with other ports");
+        }
+        if (!special && portPathFromArgument(port).empty()) {
+            return usageError(err, "--port '" + port +
+                                       "' names no port; give a device path, a COM number "
+                                       "from 1, or COMn");
+        }
+    }
+    if (options.ports.size() == 1 && options.ports[0] != "all" && options.ports[0] != "auto") {
+        options.port = options.ports[0];
+        options.portPath = portPathFromArgument(options.port);
     }
     if (options.file.empty()) {
-        err << PROGRAM << ": the file name is empty (see '" << PROGRAM << " --help')\n";
-        return EXIT_USAGE;
+        return usageError(err, "the file name is empty");
     }
     return PARSE_RUN;
 }

@@ -1,83 +1,123 @@
 #include "cli/console_target.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
+#include "cli/terminal.h"
+#include "cli/transfer_events.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {
 
-ConsoleTarget::ConsoleTarget(TransferKind kind, OutputMode mode, std::FILE* out, int resultFd)
-    : m_mode(mode), m_out(out), m_resultFd(resultFd), m_progress(kind) {}
+namespace {
 
-double ConsoleTarget::now() const {
+// A terminal is redrawn at most this often from the worker; the main thread's refresh
+// covers the rest. Drawing every block would cost a write per block and show nothing more.
+constexpr double DRAW_INTERVAL_S = 0.05;
+// Without --events a station needs a few pictures a second, not one per block.
+constexpr double STATION_EVENT_INTERVAL_S = 0.25;
+
+}  // namespace
+
+ConsoleTarget::ConsoleTarget(ConsoleSettings settings, std::function<void(uint8_t)> onResult)
+    : m_settings(std::move(settings)),
+      m_onResult(std::move(onResult)),
+      m_progress(m_settings.kind) {}
+
+double ConsoleTarget::elapsed() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+}
+
+void ConsoleTarget::setImageBytes(uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_progress.setImageBytes(bytes);
 }
 
 void ConsoleTarget::showStatus(const char* text) {
     const std::string status = text != nullptr ? text : "";
+    const double now = elapsed();
     std::lock_guard<std::mutex> lock(m_mutex);
     // The worker shows a block's text before it sends the request, so the context's
     // counters name that block right now.
     m_progress.onStatus(status, g_transfer.state.load(), g_transfer.packetIndex.load(),
-                        g_transfer.imageWords.load(), now());
-    if (m_mode == OutputMode::PLAIN) {
-        if (status != m_lastPlain) {
-            std::fprintf(m_out, "%s\n", status.c_str());
-            std::fflush(m_out);
-            m_lastPlain = status;
-        }
-    } else if (m_mode == OutputMode::LIVE) {
-        drawLocked();
+                        g_transfer.imageWords.load(), now);
+    const ProgressSnapshot snapshot = m_progress.snapshot(now);
+    // Non-empty when the phase changed or another 10 % is done.
+    const std::string stepLine = m_plainLines.lineFor(snapshot);
+
+    if (m_settings.events != nullptr && (m_settings.everyEvent || !stepLine.empty() ||
+                                         now - m_lastEvent >= STATION_EVENT_INTERVAL_S)) {
+        std::fputs(eventLine(statusEvent(m_settings.port, snapshot)).c_str(), m_settings.events);
+        std::fflush(m_settings.events);
+        m_lastEvent = now;
+    }
+    switch (m_settings.mode) {
+        case OutputMode::PLAIN:
+            if (m_settings.verbose || !stepLine.empty()) {
+                std::fprintf(m_settings.text, "%s\n",
+                             m_settings.verbose ? status.c_str() : stepLine.c_str());
+                std::fflush(m_settings.text);
+            }
+            break;
+        case OutputMode::LIVE:
+            if (m_settings.verbose) {
+                clearLineLocked();
+                std::fprintf(m_settings.text, "%s\n", status.c_str());
+                drawLocked(now);
+            } else if (!stepLine.empty() || now - m_lastDraw >= DRAW_INTERVAL_S) {
+                drawLocked(now);
+            }
+            break;
+        case OutputMode::QUIET:
+            break;
     }
 }
 
 void ConsoleTarget::setProgress(uint8_t position) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_progress.onProgress(position);
-    if (m_mode == OutputMode::LIVE) {
-        drawLocked();
+    if (m_settings.events != nullptr && m_settings.everyEvent) {
+        std::fputs(eventLine(progressEvent(m_settings.port, position)).c_str(), m_settings.events);
+        std::fflush(m_settings.events);
     }
 }
 
 void ConsoleTarget::postTransferDone(uint8_t result) {
-    const unsigned char message[2] = {'R', result};
-    // Two bytes are far below PIPE_BUF: the write is whole or fails.
-    while (::write(m_resultFd, message, sizeof message) < 0 && errno == EINTR) {
-    }
+    m_onResult(result);
 }
 
 void ConsoleTarget::refresh() {
+    const double now = elapsed();
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_mode == OutputMode::LIVE && m_lineShown) {
-        drawLocked();
+    if (m_settings.mode == OutputMode::LIVE && m_lineShown) {
+        drawLocked(now);
     }
 }
 
 void ConsoleTarget::note(const std::string& text) {
+    const double now = elapsed();
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_mode == OutputMode::QUIET) {
+    if (m_settings.mode == OutputMode::QUIET) {
         return;
     }
-    if (m_lineShown) {
-        std::fputs("\r\x1b[K", m_out);
+    const bool redraw = m_lineShown;
+    clearLineLocked();
+    std::fprintf(m_settings.text, "%s\n", text.c_str());
+    if (redraw) {
+        drawLocked(now);
     }
-    std::fprintf(m_out, "%s\n", text.c_str());
-    if (m_lineShown) {
-        drawLocked();
-    }
-    std::fflush(m_out);
+    std::fflush(m_settings.text);
 }
 
 void ConsoleTarget::finish(uint8_t result) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_progress.onResult(result);
-    if (m_lineShown) {
-        std::fputs("\r\x1b[K", m_out);
-        std::fflush(m_out);
-        m_lineShown = false;
+    clearLineLocked();
+    std::fflush(m_settings.text);
+}
+
+void ConsoleTarget::writeEvent(const nlohmann::ordered_json& event) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_settings.events != nullptr) {
+        std::fputs(eventLine(event).c_str(), m_settings.events);
+        std::fflush(m_settings.events);
     }
 }
 
@@ -86,17 +126,21 @@ uint32_t ConsoleTarget::blocksDone() {
     return m_progress.blocksDone();
 }
 
-void ConsoleTarget::drawLocked() {
-    winsize size{};
-    unsigned width = 80;
-    if (::ioctl(fileno(m_out), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {
-        width = size.ws_col;
+void ConsoleTarget::clearLineLocked() {
+    if (m_lineShown) {
+        std::fputs("\r\x1b[K", m_settings.text);
+        m_lineShown = false;
     }
+}
+
+void ConsoleTarget::drawLocked(double now) {
     // One column short of the width: a line that fills it would wrap on some terminals.
-    const std::string line = formatProgressLine(m_progress.snapshot(now()), width - 1);
-    std::fprintf(m_out, "\r%s\x1b[K", line.c_str());
-    std::fflush(m_out);
+    const unsigned width = terminalColumns(m_settings.text) - 1;
+    const std::string line = formatProgressLine(m_progress.snapshot(now), width);
+    std::fprintf(m_settings.text, "\r%s\x1b[K", line.c_str());
+    std::fflush(m_settings.text);
     m_lineShown = true;
+    m_lastDraw = now;
 }
 
 }  // namespace tarnlink

@@ -1,29 +1,35 @@
 // tarnlink-cli: the transfer engine from a shell, for scripts, CI and production lines.
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
+#include <thread>
 
+#include "cli/append_file.h"
 #include "cli/cli_options.h"
-#include "cli/frame_trace_file.h"
-#include "cli/json_output.h"
-#include "cli/result_report.h"
-#include "cli/sysfs_ports.h"
+#include "cli/port_name.h"
+#include "cli/record_file.h"
+#include "cli/serial_ports.h"
+#include "cli/station_command.h"
+#include "cli/station_plan.h"
+#include "cli/transfer_events.h"
 #include "cli/transfer_runner.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {
 namespace {
 
-int listPorts() {
-    // The sysfs root can be moved for a test against a fake tree.
-    const char* root = std::getenv("TARNLINK_SYSFS_ROOT");
-    const std::vector<SerialPortInfo> ports = listSerialPorts(root != nullptr ? root : "/sys");
+int listPorts(bool json) {
+    const std::vector<SerialPortInfo> ports = availableSerialPorts();
+    if (json) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const SerialPortInfo& port : ports) {
+            list.push_back(serialPortJson(port));
+        }
+        std::fputs(eventLine(list).c_str(), stdout);
+        return 0;
+    }
     for (const SerialPortInfo& port : ports) {
         std::printf("%s\n", formatSerialPort(port).c_str());
     }
@@ -33,64 +39,49 @@ int listPorts() {
     return 0;
 }
 
-OutputMode outputMode(const CliOptions& options) {
-    if (options.quiet) {
-        return OutputMode::QUIET;
+// "all" and "auto" with --wait: the adapters may be plugged in after the start.
+PortChoice choosePortsWaiting(const CliOptions& options, const std::string& environmentPort) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(std::max(options.waitSeconds, 0.0)));
+    for (;;) {
+        PortChoice choice =
+            choosePorts(options.ports, environmentPort, availableSerialPorts(), options.loop);
+        const bool special =
+            !options.ports.empty() && (options.ports[0] == "all" || options.ports[0] == "auto");
+        if (choice.error.empty() || choice.usageError || !special || options.waitSeconds < 0 ||
+            std::chrono::steady_clock::now() >= deadline) {
+            return choice;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-    const char* term = std::getenv("TERM");
-    const bool dumb = term != nullptr && std::strcmp(term, "dumb") == 0;
-    return ::isatty(STDERR_FILENO) && !dumb ? OutputMode::LIVE : OutputMode::PLAIN;
 }
 
-void report(const CliOptions& options, const TransferOutcome& outcome,
-            const std::string& why = {}) {
-    // With --quiet and --json the JSON object is the whole output.
-    if (!(options.quiet && options.json)) {
-        std::vector<std::string> lines = resultLines(outcome);
-        if (!why.empty()) {
-            lines.push_back(why);
-        }
-        for (const std::string& line : lines) {
-            std::fprintf(stderr, "%s\n", line.c_str());
+int runTransferCommand(CliOptions options) {
+    if (!options.recordPath.empty()) {
+        // Found out before any board is touched: a record that cannot be written is a
+        // production line that cannot account for its boards.
+        std::string error;
+        if (!appendWithHeader(options.recordPath, recordHeader(), "", &error)) {
+            return usageError(std::cerr,
+                              "cannot open the record " + options.recordPath + ": " + error);
         }
     }
-    if (options.json) {
-        std::printf("%s\n",
-                    transferResultJson(outcome.result, outcome.blocks, outcome.seconds).c_str());
-    }
-    std::fflush(stdout);
-    std::fflush(stderr);
-}
-
-// An existing OUTPUT (a dangling symlink too) is kept unless --force says otherwise.
-bool outputMayBeWritten(const CliOptions& options) {
-    struct stat info {};
-    return options.force || ::lstat(options.file.c_str(), &info) != 0;
-}
-
-int runTransferCommand(const CliOptions& options) {
-    const TransferKind kind =
-        options.command == CliCommand::LOAD ? TransferKind::LOAD : TransferKind::CRYPT;
-    if (kind == TransferKind::CRYPT && !outputMayBeWritten(options)) {
-        TransferOutcome refused;
-        refused.result = IMAGE_FILE_ERROR;
-        report(options, refused, options.file + " already exists; --force overwrites it");
-        return exitStatusFor(kind, refused.result);
-    }
-    if (!options.tracePath.empty()) {
-        const std::string title = std::string("tarnlink-cli ") +
-                                  (kind == TransferKind::LOAD ? "load " : "crypt ") + options.file +
-                                  " --port " + options.port;
-        if (!startFrameTrace(options.tracePath, title)) {
-            std::fprintf(stderr, "tarnlink-cli: cannot create trace file %s: %s\n",
-                         options.tracePath.c_str(), std::strerror(errno));
-            return EXIT_USAGE;
+    const char* environmentPort = std::getenv("TARNLINK_PORT");
+    const PortChoice choice =
+        choosePortsWaiting(options, environmentPort != nullptr ? environmentPort : "");
+    if (!choice.error.empty()) {
+        if (choice.usageError) {
+            return usageError(std::cerr, choice.error);
         }
+        return reportWithoutBoard(options, SERIALPORT_ERROR, choice.error);
     }
-    const TransferOutcome outcome = runTransfer(options, outputMode(options));
-    stopFrameTrace();
-    report(options, outcome);
-    return exitStatusFor(kind, outcome.result);
+    if (choice.station && !options.stationChild) {
+        return runStation(options, choice.ports);
+    }
+    options.port = choice.ports.front();
+    options.portPath = portPathFromArgument(options.port);
+    return runOneBoard(options);
 }
 
 }  // namespace
@@ -105,7 +96,7 @@ int main(int argc, char** argv) {
         return parsed;
     }
     if (options.command == CliCommand::PORTS) {
-        return listPorts();
+        return listPorts(options.json);
     }
     return runTransferCommand(options);
 }

@@ -45,7 +45,9 @@ std::vector<std::string> resultLines(const TransferOutcome& outcome) {
     const char* message = transferResultMessage(outcome.result);
     lines.push_back(*message != '\0' ? std::string(message)
                                      : "Result " + std::to_string(outcome.result));
-    if (outcome.result == SERIALPORT_ERROR) {
+    if (!outcome.detail.empty()) {
+        lines.push_back(outcome.detail);
+    } else if (outcome.result == SERIALPORT_ERROR) {
         lines.push_back(portOpenFailureText(outcome.devicePath, outcome.portError));
     } else if (outcome.result == VERIFY_FAILED) {
         char text[96];

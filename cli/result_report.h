@@ -29,10 +29,12 @@ struct TransferOutcome {
     int portError = 0;         ///< errno of the failed open (SERIALPORT_ERROR only)
     uint16_t packetIndex = 0;  ///< block in progress at the end
     uint16_t address = 0;      ///< its target word address
+    std::string detail;        ///< why, when the runner knows better than the result alone
 };
 
 /// The lines of the report, the result's message first, then at most one line that says
-/// why (port failure, verify failure). A result without a message reads "Result <n>".
+/// why: `detail` when set, otherwise for a port or verify failure what the outcome tells.
+/// A result without a message reads "Result <n>".
 std::vector<std::string> resultLines(const TransferOutcome& outcome);
 
 }  // namespace tarnlink

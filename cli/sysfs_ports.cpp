@@ -5,8 +5,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cli/json_output.h"
-
 namespace tarnlink {
 
 namespace fs = std::filesystem;
@@ -139,27 +137,6 @@ std::vector<SerialPortInfo> listSerialPorts(const std::string& sysfsRoot) {
         return naturalLess(a.name, b.name);
     });
     return ports;
-}
-
-std::string formatSerialPort(const SerialPortInfo& port) {
-    std::string line = port.devicePath;
-    line += " " + (port.driver.empty() ? std::string("-") : port.driver);
-    if (!port.vendorId.empty() || !port.productId.empty()) {
-        line += " " + port.vendorId + ":" + port.productId;
-    }
-    if (!port.serialNumber.empty()) {
-        line += " serial=" + jsonString(port.serialNumber);
-    }
-    if (!port.product.empty()) {
-        line += " product=" + jsonString(port.product);
-    }
-    if (!port.manufacturer.empty()) {
-        line += " manufacturer=" + jsonString(port.manufacturer);
-    }
-    if (port.latencyTimerMs >= 0) {
-        line += " latency_timer=" + std::to_string(port.latencyTimerMs) + "ms";
-    }
-    return line;
 }
 
 }  // namespace tarnlink

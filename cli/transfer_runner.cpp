@@ -1,16 +1,23 @@
 #include "cli/transfer_runner.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
+#include <mutex>
+#include <optional>
 
+#include "cli/console_target.h"
+#include "cli/file_problem.h"
+#include "cli/frame_trace_file.h"
+#include "cli/record_file.h"
+#include "cli/serial_ports.h"
+#include "cli/stop_requests.h"
+#include "cli/terminal.h"
+#include "cli/transfer_events.h"
 #include "link/serial_link.h"
 #include "transfer/crypt_worker.h"
 #include "transfer/download_worker.h"
@@ -20,98 +27,156 @@ namespace tarnlink {
 
 namespace {
 
-// The signal handler only writes one byte to this pipe; the main thread does the rest.
-std::atomic<int> s_wakeFd{-1};
+using Clock = std::chrono::steady_clock;
 
-extern "C" void onInterrupt(int) {
-    const int savedErrno = errno;
-    const int fd = s_wakeFd.load();
-    if (fd >= 0) {
-        const char byte = 'I';
-        [[maybe_unused]] ssize_t ignored = ::write(fd, &byte, 1);
-    }
-    errno = savedErrno;
-}
-
-class InterruptHandlers {
+// What reaches the main thread from other threads while it waits: the engine's result,
+// and cancel requests from the stop watcher.
+class Mailbox {
   public:
-    explicit InterruptHandlers(int wakeFd) {
-        s_wakeFd.store(wakeFd);
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &m_oldInt);
-        ::sigaction(SIGTERM, &action, &m_oldTerm);
-    }
-    ~InterruptHandlers() {
-        ::sigaction(SIGINT, &m_oldInt, nullptr);
-        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
-        s_wakeFd.store(-1);
-    }
-    InterruptHandlers(const InterruptHandlers&) = delete;
-    InterruptHandlers& operator=(const InterruptHandlers&) = delete;
+    struct Mail {
+        std::optional<uint8_t> result;
+        int userCancels = 0;   ///< Ctrl-C / SIGTERM
+        int inputCancels = 0;  ///< "cancel" or the end of stdin
+    };
 
-  private:
-    struct sigaction m_oldInt {};
-    struct sigaction m_oldTerm {};
-};
-
-class Pipe {
-  public:
-    Pipe() {
-        if (::pipe2(m_fds, O_CLOEXEC) == 0) {
-            // Neither the handler nor the target may ever block on a full pipe.
-            ::fcntl(m_fds[1], F_SETFL, O_NONBLOCK);
+    void postResult(uint8_t result) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_mail.result = result;
+        }
+        m_wake.notify_one();
+    }
+    void postCancel(bool fromUser) {
+        {
+            std::lock_guard lock(m_mutex);
+            ++(fromUser ? m_mail.userCancels : m_mail.inputCancels);
+        }
+        m_wake.notify_one();
+    }
+    /// Waits for mail, at most `timeout` when given, and takes all of it.
+    Mail wait(std::optional<std::chrono::milliseconds> timeout) {
+        std::unique_lock lock(m_mutex);
+        auto ready = [this] {
+            return m_mail.result || m_mail.userCancels > 0 || m_mail.inputCancels > 0;
+        };
+        if (timeout) {
+            m_wake.wait_for(lock, *timeout, ready);
         } else {
-            m_fds[0] = m_fds[1] = -1;
+            m_wake.wait(lock, ready);
         }
+        return std::exchange(m_mail, Mail{});
     }
-    ~Pipe() {
-        for (int fd : m_fds) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-    }
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
-    bool ok() const { return m_fds[0] >= 0; }
-    int readEnd() const { return m_fds[0]; }
-    int writeEnd() const { return m_fds[1]; }
 
   private:
-    int m_fds[2];
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    Mail m_mail;
 };
 
-[[noreturn]] void quitAtOnce() {
-    // Straight to the descriptor, without the console's lock: a worker may hold it while
-    // it waits on a full stderr pipe.
-    static const char text[] = "\nInterrupted again: quitting without waiting for the transfer\n";
-    [[maybe_unused]] ssize_t ignored = ::write(STDERR_FILENO, text, sizeof text - 1);
-    // Die of the signal itself, so a calling shell sees an interrupted program.
-    ::signal(SIGINT, SIG_DFL);
-    ::raise(SIGINT);
-    ::_exit(128 + SIGINT);
+TransferKind kindOf(const CliOptions& options) {
+    return options.command == CliCommand::LOAD ? TransferKind::LOAD : TransferKind::CRYPT;
 }
 
-}  // namespace
-
-TransferOutcome runTransfer(const CliOptions& options, OutputMode mode) {
-    const TransferKind kind =
-        options.command == CliCommand::LOAD ? TransferKind::LOAD : TransferKind::CRYPT;
-    TransferOutcome outcome;
-    outcome.devicePath = serialPortDevicePath(options.portPath);
-
-    Pipe pipe;
-    if (!pipe.ok()) {
-        outcome.result = GENERAL_FAILURE;
-        return outcome;
+OutputMode outputMode(const CliOptions& options) {
+    if (options.quiet || options.stationChild) {
+        return OutputMode::QUIET;
     }
-    auto target = std::make_shared<ConsoleTarget>(kind, mode, stderr, pipe.writeEnd());
-    InterruptHandlers handlers(pipe.writeEnd());
+    return isInteractiveTerminal(stderr) ? OutputMode::LIVE : OutputMode::PLAIN;
+}
+
+// With --quiet and --json (or --events) the JSON is the whole output; a station's child
+// says everything through its events.
+bool printsResultLines(const CliOptions& options) {
+    return !options.stationChild && !(options.quiet && (options.json || options.events));
+}
+
+// An existing OUTPUT (a dangling symlink too) is kept unless --force says otherwise.
+bool outputMayBeWritten(const CliOptions& options) {
+    std::error_code error;
+    return options.force ||
+           !std::filesystem::exists(std::filesystem::symlink_status(options.file, error));
+}
+
+TransferReport reportBase(const CliOptions& options) {
+    TransferReport report;
+    report.kind = kindOf(options);
+    report.port = options.port;
+    report.file = options.file;
+    return report;
+}
+
+int finishReport(const CliOptions& options, TransferReport report, const TransferOutcome& outcome) {
+    const std::vector<std::string> lines = resultLines(outcome);
+    report.result = outcome.result;
+    report.blocks = outcome.blocks;
+    report.seconds = outcome.seconds;
+    report.detail = lines.size() > 1 ? lines[1] : std::string();
+    report.time = isoTimeNow();
+    if (printsResultLines(options)) {
+        for (const std::string& line : lines) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+        std::fflush(stderr);
+    }
+    const int status = exitStatusFor(report.kind, report.result);
+    const bool recorded = publishReport(options, transferReportJson(report));
+    // A board that was flashed but not recorded is not a finished board on a production line.
+    return status == 0 && !recorded ? int{GENERAL_FAILURE} : status;
+}
+
+// Waits for the port to appear. Empty when it did; otherwise the result and its detail.
+std::optional<TransferOutcome> waitForPort(const CliOptions& options, const std::string& devicePath,
+                                           Mailbox& mailbox) {
+    if (options.waitSeconds < 0 || !portPresence(devicePath).empty()) {
+        return std::nullopt;
+    }
+    if (outputMode(options) != OutputMode::QUIET) {
+        std::fprintf(stderr, "Waiting for %s...\n", options.port.c_str());
+        std::fflush(stderr);
+    }
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(options.waitSeconds));
+    for (;;) {
+        const Mailbox::Mail mail = mailbox.wait(std::chrono::milliseconds(100));
+        if (mail.userCancels > 0 || mail.inputCancels > 0) {
+            TransferOutcome canceled;
+            canceled.result = DOWNLOAD_CANCELED;
+            canceled.detail = "canceled while waiting for the port";
+            return canceled;
+        }
+        if (!portPresence(devicePath).empty()) {
+            return std::nullopt;
+        }
+        if (Clock::now() >= deadline) {
+            TransferOutcome absent;
+            absent.result = SERIALPORT_ERROR;
+            char waited[32];
+            std::snprintf(waited, sizeof waited, "%g", options.waitSeconds);
+            absent.detail = devicePath + ": did not appear within " + waited + " s";
+            absent.seconds = options.waitSeconds;
+            return absent;
+        }
+    }
+}
+
+TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
+                         const std::optional<FileDigest>& image) {
+    const TransferKind kind = kindOf(options);
+    ConsoleSettings settings;
+    settings.kind = kind;
+    settings.mode = outputMode(options);
+    settings.verbose = options.verbose;
+    settings.text = stderr;
+    settings.events = options.events || options.stationChild ? stdout : nullptr;
+    settings.everyEvent = options.events;
+    settings.port = options.port;
+    auto target = std::make_shared<ConsoleTarget>(
+        settings, [&mailbox](uint8_t result) { mailbox.postResult(result); });
+    if (image) {
+        target->setImageBytes(image->bytes);
+    }
     setNotificationTarget(target);
 
-    const auto start = std::chrono::steady_clock::now();
     if (kind == TransferKind::LOAD) {
         startDownload(options.file.c_str(), options.portPath.c_str(),
                       options.noResetVerify ? 1 : 0);
@@ -121,41 +186,134 @@ TransferOutcome runTransfer(const CliOptions& options, OutputMode mode) {
     // The start ran on this thread, so the link's error number is the one of this open.
     const int portError = serialLinkLastError();
 
-    int interrupts = 0;
-    int result = -1;
-    while (result < 0) {
-        pollfd wait{pipe.readEnd(), POLLIN, 0};
-        const int ready = ::poll(&wait, 1, mode == OutputMode::LIVE ? 250 : -1);
-        if (ready <= 0) {
-            target->refresh();
-            continue;
-        }
-        unsigned char message[2];
-        const ssize_t got = ::read(pipe.readEnd(), message, 1);
-        if (got <= 0) {
-            continue;
-        }
-        if (message[0] == 'I') {
-            if (++interrupts >= 2) {
-                quitAtOnce();
-            }
+    const bool live = settings.mode == OutputMode::LIVE;
+    std::optional<uint8_t> result;
+    while (!result) {
+        const Mailbox::Mail mail =
+            mailbox.wait(live ? std::optional(std::chrono::milliseconds(250)) : std::nullopt);
+        if (mail.userCancels > 0 || mail.inputCancels > 0) {
+            // Again here: a request that came between the wait for the port and the start
+            // found nothing to cancel then.
             cancelTransfer();
-            target->note("Canceling (Ctrl-C again quits at once)...");
-        } else if (message[0] == 'R' && ::read(pipe.readEnd(), message + 1, 1) == 1) {
-            result = message[1];
+            if (mail.userCancels > 0) {
+                target->note("Canceling (Ctrl-C again quits at once)...");
+            }
+        }
+        result = mail.result;
+        if (!result && live) {
+            target->refresh();
         }
     }
-    outcome.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     clearNotificationTarget();
-    target->finish(static_cast<uint8_t>(result));
+    target->finish(*result);
 
-    outcome.result = static_cast<uint8_t>(result);
+    TransferOutcome outcome;
+    outcome.result = *result;
+    outcome.seconds = target->elapsed();
     outcome.blocks = target->blocksDone();
+    outcome.devicePath = serialPortDevicePath(options.portPath);
     outcome.portError = portError;
     outcome.packetIndex = g_transfer.packetIndex.load();
     outcome.address = g_transfer.address.load();
+    outcome.detail = fileProblemText(kind, outcome.result, options.file);
     return outcome;
+}
+
+}  // namespace
+
+bool publishReport(const CliOptions& options, const nlohmann::ordered_json& report) {
+    if (options.events || options.stationChild) {
+        std::fputs(eventLine(resultEvent(report)).c_str(), stdout);
+    } else if (options.json) {
+        std::fputs(eventLine(report).c_str(), stdout);
+    }
+    std::fflush(stdout);
+    if (options.recordPath.empty()) {
+        return true;
+    }
+    std::string error;
+    if (appendRecord(options.recordPath, report, &error)) {
+        return true;
+    }
+    std::fprintf(stderr, "tarnlink-cli: cannot append to the record %s: %s\n",
+                 options.recordPath.c_str(), error.c_str());
+    std::fflush(stderr);
+    return false;
+}
+
+int reportWithoutBoard(const CliOptions& options, uint8_t result, const std::string& detail) {
+    TransferReport report;
+    report.kind = kindOf(options);
+    report.port = options.ports.empty() ? options.port : options.ports.front();
+    report.file = options.file;
+    TransferOutcome outcome;
+    outcome.result = result;
+    outcome.detail = detail;
+    return finishReport(options, report, outcome);
+}
+
+int runOneBoard(const CliOptions& options) {
+    const TransferKind kind = kindOf(options);
+    TransferReport report = reportBase(options);
+    if (kind == TransferKind::CRYPT && !outputMayBeWritten(options)) {
+        TransferOutcome refused;
+        refused.result = IMAGE_FILE_ERROR;
+        refused.detail = options.file + " already exists; --force overwrites it";
+        return finishReport(options, report, refused);
+    }
+    if (kind == TransferKind::LOAD) {
+        report.digest = digestFile(options.file);
+    }
+
+    Mailbox mailbox;
+    std::atomic<int> interrupts{0};
+    StopWatcher watcher(
+        [&](StopRequest request) {
+            if (request == StopRequest::INPUT) {
+                cancelTransfer();
+                mailbox.postCancel(false);
+                return;
+            }
+            if (interrupts.fetch_add(1) >= 1) {
+                // Straight out, past the console's lock: a worker may hold it while it
+                // waits on a full stderr pipe.
+                quitAtOnce(request,
+                           "\nInterrupted again: quitting without waiting for the transfer\n");
+            }
+            cancelTransfer();
+            mailbox.postCancel(true);
+        },
+        options.stationChild);
+
+    if (!options.tracePath.empty()) {
+        const std::string title = std::string("tarnlink-cli ") +
+                                  (kind == TransferKind::LOAD ? "load " : "crypt ") + options.file +
+                                  " --port " + options.port;
+        if (!startFrameTrace(options.tracePath, title)) {
+            std::fprintf(stderr, "tarnlink-cli: cannot create trace file %s: %s\n",
+                         options.tracePath.c_str(), std::strerror(errno));
+            return EXIT_USAGE;
+        }
+    }
+    struct TraceStop {
+        ~TraceStop() { stopFrameTrace(); }
+    } traceStop;
+
+    const std::string devicePath = serialPortDevicePath(options.portPath);
+    if (std::optional<TransferOutcome> early = waitForPort(options, devicePath, mailbox)) {
+        return finishReport(options, report, *early);
+    }
+    // Looked up only now: with --wait the adapter may just have been plugged in.
+    const std::vector<SerialPortInfo> ports = availableSerialPorts();
+    if (const SerialPortInfo* info = findSerialPort(ports, devicePath)) {
+        report.usbSerial = info->serialNumber;
+    }
+    const TransferOutcome outcome = transfer(options, mailbox, report.digest);
+    report.retries = g_transfer.repeats.load();
+    if (kind == TransferKind::CRYPT && outcome.result != IMAGE_FILE_ERROR) {
+        report.digest = digestFile(options.file);
+    }
+    return finishReport(options, report, outcome);
 }
 
 }  // namespace tarnlink

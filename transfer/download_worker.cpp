@@ -98,6 +98,10 @@ uint32_t downloadWorker(TransferContext* ctx) {
                     advanceState(c, state, STATE_IDLE)) {
                     c.result.store(TARGET_TIMEOUT);
                 }
+                if ((state == STATE_WRITE || state == STATE_VERIFY || state == STATE_ENABLE) &&
+                    c.state.load() == state) {
+                    c.repeats.fetch_add(1);  // the pass below sends the same request again
+                }
             }
         }
 

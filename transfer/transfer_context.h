@@ -55,7 +55,7 @@ const char* transferResultMessage(unsigned result);
 const char* transferResultName(unsigned result);
 
 struct TransferContext {
-    std::atomic<uint8_t> state{STATE_IDLE};         ///< TransferState
+    std::atomic<uint8_t> state{STATE_IDLE};          ///< TransferState
     std::atomic<SerialLink*> link{nullptr};          ///< open link of the transfer
     std::atomic<uint8_t> skipResetVector{0};         ///< 1: bytes 0-2 of block 0 not verified
     std::atomic<uint8_t*> image{nullptr};            ///< image buffer (malloc), download only
@@ -66,6 +66,9 @@ struct TransferContext {
     std::atomic<uint16_t> address{0};                ///< word address of the current block
     std::atomic<bool> worker{false};                 ///< a worker thread runs for the transfer
     std::atomic<AutoResetEvent*> ackEvent{nullptr};  ///< set by the dispatcher on acceptance
+    /// Block requests (write, read-back, enable) sent again because the target did not
+    /// answer in time; zeroed by each start. Connect attempts are not counted.
+    std::atomic<uint32_t> repeats{0};
 };
 
 /// The program's one transfer context.

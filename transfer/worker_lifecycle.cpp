@@ -58,6 +58,7 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
         notifyResult(DOWNLOAD_IN_PROGRESS);
         return;
     }
+    ctx.repeats.store(0);
     if (start.filePath == nullptr || start.portPath == nullptr) {
         ctx.worker.store(false);
         return;

@@ -10,8 +10,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
+#include <vector>
 
 namespace tarnlink::test {
 
@@ -28,6 +27,22 @@ std::string readText(const std::string& path) {
 }
 
 }  // namespace
+
+std::vector<std::string> childEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> env{"PATH=/usr/local/bin:/usr/bin:/bin", "LC_ALL=C.UTF-8"};
+    // Children run under the same sanitizer settings as the suite (suppressions, leaks).
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
+        if (const char* value = std::getenv(name)) {
+            env.push_back(std::string(name) + "=" + value);
+        }
+    }
+    for (const std::string& entry : extra) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+        env.push_back(entry);
+    }
+    return env;
+}
 
 std::string cliPath() {
     const char* dir = std::getenv("TARNLINK_BUILD_DIR");
@@ -47,11 +62,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<s
     }
     argv.push_back(nullptr);
 
-    std::vector<std::string> envText;
-    for (char** e = environ; *e != nullptr; ++e) {
-        envText.emplace_back(*e);
-    }
-    envText.insert(envText.end(), env.begin(), env.end());
+    std::vector<std::string> envText = childEnvironment(env);
     std::vector<char*> envp;
     for (std::string& e : envText) {
         envp.push_back(e.data());

@@ -26,7 +26,9 @@ class CliProcess {
   public:
     /// Starts tarnlink-cli with `args`; stdout and stderr go to files, stdin is /dev/null.
     /// `stderrPath` non-empty: stderr opens that path instead (a pty slave, for instance).
-    /// `env` entries ("NAME=value") are added to this process's environment.
+    /// The child's environment is explicit, whatever the caller's (TERM, locale, a
+    /// TARNLINK_PORT): PATH, LC_ALL=C.UTF-8 and the sanitizers' options, then the `env`
+    /// entries ("NAME=value"), which replace one of the same name.
     explicit CliProcess(const std::vector<std::string>& args,
                         const std::vector<std::string>& env = {},
                         const std::string& stderrPath = {});
@@ -47,6 +49,9 @@ class CliProcess {
     pid_t m_pid = -1;
     double m_startSeconds = 0;
 };
+
+/// The environment a child gets: the fixed base with `extra` laid over it.
+std::vector<std::string> childEnvironment(const std::vector<std::string>& extra);
 
 /// Runs tarnlink-cli to its end.
 CliResult runCli(const std::vector<std::string>& args, int timeoutMs = 60000,

@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -66,6 +67,10 @@ class CliTransferTest : public ::testing::Test {
     TempDir m_dir;
 };
 
+// SHA-256 of sampleImage(1000), taken once with another tool.
+constexpr const char* SAMPLE_1000_SHA256 =
+    "86feb6339f5ec6939cc9e488bad525b04f8f5d09ad32db431327077432051a09";
+
 TEST_F(CliTransferTest, LoadThenCryptSucceedAndReportJson) {
     auto target = startSim();
     const std::vector<uint8_t> image = sampleImage(1000);
@@ -74,12 +79,23 @@ TEST_F(CliTransferTest, LoadThenCryptSucceedAndReportJson) {
     CliResult load = runCli({"load", imagePath, "--port", target->portPath(), "--json"});
     ASSERT_EQ(load.exitCode, 0) << load.err;
     nlohmann::json j = parseJson(load.out);
+    EXPECT_EQ(j["port"], target->portPath());
+    EXPECT_EQ(j["command"], "load");
     EXPECT_EQ(j["result"], 0);
     EXPECT_EQ(j["name"], "SUCCESS");
     EXPECT_EQ(j["message"], "Download completed successfully");
     EXPECT_EQ(j["blocks"], 16);
     EXPECT_GT(j["seconds"].get<double>(), 0.0);
     EXPECT_LT(j["seconds"].get<double>(), load.seconds + 0.5);
+    EXPECT_EQ(j["image"], imagePath);
+    EXPECT_EQ(j["bytes"], 1000);
+    EXPECT_EQ(j["sha256"], SAMPLE_1000_SHA256);
+    EXPECT_TRUE(j["usb_serial"].is_null());  // a pseudo-terminal is no USB adapter
+    EXPECT_EQ(j["retries"], 0);
+    EXPECT_TRUE(j["detail"].is_null());
+    EXPECT_TRUE(std::regex_match(j["time"].get<std::string>(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
+        << j["time"];
     EXPECT_EQ(lastLine(load.err), "Download completed successfully");
     EXPECT_EQ(target->flash(), padded(image));
 
@@ -87,16 +103,35 @@ TEST_F(CliTransferTest, LoadThenCryptSucceedAndReportJson) {
     CliResult crypt = runCli({"crypt", cryptPath, "--port", target->portPath(), "--json"});
     ASSERT_EQ(crypt.exitCode, 0) << crypt.err;
     j = parseJson(crypt.out);
+    EXPECT_EQ(j["command"], "crypt");
     EXPECT_EQ(j["result"], 11);
     EXPECT_EQ(j["name"], "CRYPT_UPLOADED");
     EXPECT_EQ(j["message"], "Crypto uploaded successfully.");
+    EXPECT_EQ(j["output"], cryptPath);
+    EXPECT_FALSE(j.contains("image"));
     const std::vector<uint8_t> cryptBytes = test::readFile(cryptPath);
     EXPECT_EQ(j["blocks"], cryptBytes.size() / 64);
+    EXPECT_EQ(j["bytes"], cryptBytes.size());
+    EXPECT_EQ(j["sha256"].get<std::string>().size(), 64u);
+    EXPECT_NE(j["sha256"], SAMPLE_1000_SHA256);
     EXPECT_EQ(cryptBytes, sim::SimTarget::encrypt(target->flash()));
     EXPECT_EQ(lastLine(crypt.err), "Crypto uploaded successfully.");
 }
 
-TEST_F(CliTransferTest, PlainLinesHoldTheStatusTextsInOrderAndTheResultLast) {
+TEST_F(CliTransferTest, RetriesCountTheRequestsSentAgain) {
+    sim::SimOptions lossy;
+    lossy.dropResponse = 4;  // the answer to the 3rd write: that write goes out twice
+    lossy.badFcsResponse = 7;
+    auto target = startSim(lossy);
+    const std::vector<uint8_t> image = sampleImage(5 * 64);
+    CliResult load =
+        runCli({"load", m_dir.write("image.bin", image), "--port", target->portPath(), "--json"});
+    ASSERT_EQ(load.exitCode, 0) << load.err;
+    EXPECT_EQ(parseJson(load.out)["retries"], 2);
+    EXPECT_EQ(target->flash(), padded(image));
+}
+
+TEST_F(CliTransferTest, PlainLinesShowPhasesAndTenPercentStepsWithTheRate) {
     auto target = startSim();
     const std::string imagePath = m_dir.write("image.bin", sampleImage(3 * 64 - 5));
     CliResult load = runCli({"load", imagePath, "--port", target->portPath()});
@@ -105,11 +140,29 @@ TEST_F(CliTransferTest, PlainLinesHoldTheStatusTextsInOrderAndTheResultLast) {
     EXPECT_EQ(load.err.find('\r'), std::string::npos);  // no live line on a pipe
     EXPECT_EQ(load.err.find('\x1b'), std::string::npos);
     const std::vector<std::string> got = lines(load.err);
-    EXPECT_EQ(got,
-              (std::vector<std::string>{
-                  "Connecting to target...", "Sending Data Packet 0", "Sending Data Packet 1",
-                  "Sending Data Packet 2", "Verifying Data Packet 0", "Verifying Data Packet 1",
-                  "Verifying Data Packet 2", "Download completed successfully"}));
+    // 47 words: the write progress is 0, 17, 34, the verify progress 50, 67, 84; each is a
+    // new 10 % step, and the rate is image bytes over the time so far.
+    const std::vector<std::string> expected{"Connecting to target\\.\\.\\.",
+                                            "Sending Data Packet 0  0%",
+                                            R"(Sending Data Packet 1  17%  \d+ (B|KiB)/s)",
+                                            R"(Sending Data Packet 2  34%  [0-9.]+ (B|KiB)/s)",
+                                            R"(Verifying Data Packet 0  50%  [0-9.]+ (B|KiB)/s)",
+                                            R"(Verifying Data Packet 1  67%  [0-9.]+ (B|KiB)/s)",
+                                            R"(Verifying Data Packet 2  84%  [0-9.]+ (B|KiB)/s)",
+                                            "Download completed successfully"};
+    ASSERT_EQ(got.size(), expected.size()) << load.err;
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_TRUE(std::regex_match(got[i], std::regex(expected[i]))) << got[i];
+    }
+
+    CliResult verbose = runCli({"load", imagePath, "--port", target->portPath(), "--verbose"});
+    EXPECT_EQ(verbose.exitCode, 0);
+    EXPECT_EQ(lines(verbose.err),
+              (std::vector<std::string>{"Connecting to target...", "Connecting to target...",
+                                        "Sending Data Packet 0", "Sending Data Packet 1",
+                                        "Sending Data Packet 2", "Verifying Data Packet 0",
+                                        "Verifying Data Packet 1", "Verifying Data Packet 2",
+                                        "Download completed successfully"}));
 
     CliResult quiet = runCli({"load", imagePath, "--port", target->portPath(), "--quiet"});
     EXPECT_EQ(quiet.exitCode, 0);
@@ -120,6 +173,15 @@ TEST_F(CliTransferTest, PlainLinesHoldTheStatusTextsInOrderAndTheResultLast) {
     EXPECT_EQ(quietJson.exitCode, 0);
     EXPECT_EQ(quietJson.err, "");
     EXPECT_EQ(parseJson(quietJson.out)["blocks"], 3);
+}
+
+TEST_F(CliTransferTest, ABigImageOnAPipeGivesAboutOneLineForEveryTenPercent) {
+    auto target = startSim();
+    CliResult load = runCli(
+        {"load", m_dir.write("image.bin", sampleImage(400 * 64)), "--port", target->portPath()});
+    ASSERT_EQ(load.exitCode, 0) << load.err;
+    // Connecting, 0..40 % while writing, 50..90 % while verifying, the result.
+    EXPECT_EQ(lines(load.err).size(), 12u) << load.err;
 }
 
 TEST_F(CliTransferTest, TerminalGetsOneLiveProgressLine) {
@@ -146,7 +208,7 @@ struct FailureCase {
     bool missingImage;
     int exitCode;
     const char* message;
-    const char* why;  ///< the line after the message, or null for none
+    const char* why;  ///< the line after the message ({image}: the image's path), or null
 };
 
 sim::SimOptions simWith(void (*set)(sim::SimOptions&)) {
@@ -175,7 +237,12 @@ TEST_P(CliFailureTest, ExitsWithTheResultNumber) {
     } else {
         ASSERT_GE(err.size(), 2u);
         EXPECT_EQ(err[err.size() - 2], c.message);
-        EXPECT_EQ(err.back(), c.why);
+        std::string why = c.why;
+        if (const size_t at = why.find("{image}"); at != std::string::npos) {
+            why.replace(at, 7, imagePath);
+        }
+        EXPECT_EQ(err.back(), why);
+        EXPECT_EQ(j["detail"], why);
     }
 }
 
@@ -186,7 +253,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "Timeout waiting for response from target", nullptr},
         FailureCase{"RefusedWrite", simWith([](sim::SimOptions& o) { o.refuseWrite = 2; }), false,
                     1, "General Failure", nullptr},
-        FailureCase{"MissingImage", {}, true, 4, "Unable to open image file", nullptr},
+        FailureCase{"MissingImage",
+                    {},
+                    true,
+                    4,
+                    "Unable to open image file",
+                    "{image}: No such file or directory"},
         FailureCase{"CorruptBlock", simWith([](sim::SimOptions& o) { o.corruptBlock = 3; }), false,
                     7, "Verification of download failed",
                     "Block 2 (target address 0x0020) did not verify"}),
@@ -218,7 +290,7 @@ TEST_F(CliTransferTest, InterruptCancelsAndFreesThePort) {
     auto target = startSim(slow);
     const std::string imagePath = m_dir.write("image.bin", sampleImage(256 * 64));
     CliProcess cli({"load", imagePath, "--port", target->portPath(), "--json"});
-    ASSERT_TRUE(cli.waitForStderr("Sending Data Packet 3\n", 20000)) << cli.currentStderr();
+    ASSERT_TRUE(cli.waitForStderr("Sending Data Packet 0", 20000)) << cli.currentStderr();
     cli.sendSignal(SIGINT);
     CliResult r = cli.wait(10000);
     EXPECT_EQ(r.exitCode, 8) << r.err;
@@ -238,7 +310,7 @@ TEST_F(CliTransferTest, SecondInterruptQuitsAtOnce) {
     auto target = startSim(slow);
     const std::string imagePath = m_dir.write("image.bin", sampleImage(256 * 64));
     CliProcess cli({"load", imagePath, "--port", target->portPath()});
-    ASSERT_TRUE(cli.waitForStderr("Sending Data Packet 2\n", 20000)) << cli.currentStderr();
+    ASSERT_TRUE(cli.waitForStderr("Sending Data Packet 0", 20000)) << cli.currentStderr();
     cli.sendSignal(SIGINT);
     ASSERT_TRUE(cli.waitForStderr("Canceling", 5000));
     cli.sendSignal(SIGINT);

@@ -21,9 +21,11 @@ TEST(TransferProgressTest, LoadCountsWriteThenVerifyAndEstimatesTimeLeft) {
     EXPECT_EQ(s.percent, 25);
     EXPECT_EQ(s.blocksDone, 5u);
     EXPECT_EQ(s.blocksTotal, 10u);
-    EXPECT_DOUBLE_EQ(s.bytesPerSecond, 5 * 64.0);        // 5 blocks in 1 s
-    EXPECT_DOUBLE_EQ(s.secondsLeft, 15 * 64.0 / 320.0);  // 15 of 20 block moves left
-    EXPECT_EQ(p.blocksDone(), 0u);                       // nothing verified yet
+    // 5 of 20 block moves are a quarter of the 640-byte image, in 2 s since the start;
+    // not the 5 blocks on the wire in the 1 s since the first block.
+    EXPECT_DOUBLE_EQ(s.bytesPerSecond, 640 / 4 / 2.0);
+    EXPECT_DOUBLE_EQ(s.secondsLeft, 15 * 1.0 / 5);  // 15 moves left at 5 a second
+    EXPECT_EQ(p.blocksDone(), 0u);                  // nothing verified yet
 
     p.onStatus("Verifying Data Packet 0", STATE_VERIFY, 0, 160, 3.0);
     s = p.snapshot(3.0);
@@ -54,7 +56,7 @@ TEST(TransferProgressTest, CryptHasNoTotalNoPercentNoTimeLeft) {
     EXPECT_EQ(s.percent, -1);
     EXPECT_EQ(s.blocksTotal, 0u);
     EXPECT_EQ(s.blocksDone, 4u);
-    EXPECT_DOUBLE_EQ(s.bytesPerSecond, 256.0);
+    EXPECT_DOUBLE_EQ(s.bytesPerSecond, 4 * 64 / 2.0);
     EXPECT_EQ(s.secondsLeft, -1);
     p.onResult(CRYPT_UPLOADED);
     EXPECT_EQ(p.blocksDone(), 4u);
@@ -84,6 +86,81 @@ TEST(TransferProgressTest, LineShowsTheKnownFieldsWithinTheWidth) {
     odd.status = "tab\there\n";
     odd.percent = 150;
     EXPECT_EQ(formatProgressLine(odd, 0), "tab here  [####################] 100%  0 blocks");
+}
+
+}  // namespace
+}  // namespace tarnlink
+
+namespace tarnlink {
+namespace {
+
+TEST(TransferProgressTest, AFinishedLoadShowsTheImageSizeOverItsTime) {
+    TransferProgress p(TransferKind::LOAD);
+    p.setImageBytes(1000);  // 16 blocks, the last one short
+    p.onStatus("Sending Data Packet 0", STATE_WRITE, 0, 250, 0.5);
+    p.onStatus("Verifying Data Packet 15", STATE_VERIFY, 15, 250, 3.5);
+    p.onResult(SUCCESS);
+    EXPECT_DOUBLE_EQ(p.snapshot(4.0).bytesPerSecond, 1000 / 4.0);
+}
+
+struct StepCase {
+    const char* phase;
+    int percent;
+    uint32_t blocks;
+    bool printed;
+};
+
+TEST(PlainProgressLinesTest, PrintsPhaseChangesAndEveryTenPercent) {
+    const std::vector<StepCase> steps{
+        {"connect", 0, 0, true},  {"connect", 0, 0, false},  {"write", 0, 0, true},
+        {"write", 9, 5, false},   {"write", 10, 6, true},    {"write", 19, 11, false},
+        {"write", 35, 20, true},  {"verify", 50, 0, true},   {"verify", 59, 5, false},
+        {"verify", 99, 31, true}, {"verify", 99, 32, false},
+    };
+    PlainProgressLines lines;
+    for (const StepCase& c : steps) {
+        ProgressSnapshot s;
+        s.status = std::string(c.phase) + " " + std::to_string(c.blocks);
+        s.phase = c.phase;
+        s.percent = c.percent;
+        s.blocksDone = c.blocks;
+        s.bytesPerSecond = 2048;
+        const std::string line = lines.lineFor(s);
+        EXPECT_EQ(!line.empty(), c.printed) << c.phase << " " << c.percent;
+        if (c.printed && std::string(c.phase) != "connect") {
+            EXPECT_EQ(line, s.status + "  " + std::to_string(c.percent) + "%  2.0 KiB/s");
+        }
+    }
+}
+
+TEST(PlainProgressLinesTest, CryptHasNoPercentAndStepsEvery256Blocks) {
+    PlainProgressLines lines;
+    ProgressSnapshot s;
+    s.phase = "request";
+    s.status = "Requesting crypt...";
+    EXPECT_EQ(lines.lineFor(s), "Requesting crypt...");
+    s.phase = "read";
+    int printed = 0;
+    for (uint32_t block = 0; block < 1000; ++block) {
+        s.status = "Reading crypto binary: " + std::to_string(block);
+        s.blocksDone = block;
+        printed += lines.lineFor(s).empty() ? 0 : 1;
+    }
+    EXPECT_EQ(printed, 4);  // blocks 0, 256, 512, 768
+}
+
+TEST(TransferProgressTest, BoardLineNamesThePhaseAndFitsTheWidth) {
+    ProgressSnapshot s;
+    s.phase = "verify";
+    s.percent = 75;
+    s.blocksDone = 8;
+    s.blocksTotal = 16;
+    s.bytesPerSecond = 3 * 1024;
+    EXPECT_EQ(formatBoardProgress(s, 200),
+              "verifying  [#########...]  75%  3.0 KiB/s  8/16 blocks");
+    EXPECT_EQ(formatBoardProgress(s, 20).size(), 20u);
+    ProgressSnapshot fresh;
+    EXPECT_EQ(formatBoardProgress(fresh, 200), "starting   [###.........]  -  0 blocks");
 }
 
 }  // namespace

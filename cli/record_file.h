@@ -1,0 +1,24 @@
+#pragma once
+// --record FILE: the production record, one CSV line per board, appended as each board
+// ends. Columns: time, port, usb_serial, command, file, sha256, result, seconds, retries.
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace tarnlink {
+
+/// The header line, newline included.
+std::string recordHeader();
+
+/// The record line of one board from its report (transferReportJson), newline included.
+/// Fields that hold a comma or a quote are quoted; control characters become spaces, so
+/// a record is always one line.
+std::string recordLine(const nlohmann::ordered_json& report);
+
+/// Appends the record line of `report` to `path` (with the header when the file is new or
+/// empty) as one write under a lock, flushed to disk. False with `*error` set when it
+/// could not be written. Any thread.
+bool appendRecord(const std::string& path, const nlohmann::ordered_json& report,
+                  std::string* error);
+
+}  // namespace tarnlink

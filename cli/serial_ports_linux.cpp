@@ -1,0 +1,48 @@
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "cli/serial_ports.h"
+#include "cli/sysfs_ports.h"
+
+namespace tarnlink {
+
+std::vector<SerialPortInfo> availableSerialPorts() {
+    // The sysfs root can be moved for a test against a fake tree.
+    const char* root = std::getenv("TARNLINK_SYSFS_ROOT");
+    return listSerialPorts(root != nullptr ? root : "/sys");
+}
+
+std::string portDeviceKey(const std::string& devicePath) {
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(devicePath, error);
+    return error ? devicePath : resolved.string();
+}
+
+const SerialPortInfo* findSerialPort(const std::vector<SerialPortInfo>& ports,
+                                     const std::string& devicePath) {
+    const std::string key = portDeviceKey(devicePath);
+    for (const SerialPortInfo& port : ports) {
+        if (port.devicePath == devicePath || portDeviceKey(port.devicePath) == key) {
+            return &port;
+        }
+    }
+    return nullptr;
+}
+
+std::string portPresence(const std::string& devicePath) {
+    // The name's own inode and the device's: a device node made again by udev, or a
+    // symlink made again (by-id names, a simulator's --link), gets a new inode even when
+    // the number of the device behind it is the same as before.
+    struct stat name {};
+    struct stat device {};
+    if (::lstat(devicePath.c_str(), &name) != 0 || ::stat(devicePath.c_str(), &device) != 0) {
+        return {};
+    }
+    return std::to_string(name.st_dev) + ":" + std::to_string(name.st_ino) + "/" +
+           std::to_string(device.st_dev) + ":" + std::to_string(device.st_ino) + ":" +
+           std::to_string(device.st_rdev);
+}
+
+}  // namespace tarnlink

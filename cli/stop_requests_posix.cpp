@@ -1,0 +1,175 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "cli/stop_requests.h"
+
+namespace tarnlink {
+
+namespace {
+
+// The handler only writes the signal's number to this pipe; the watcher thread does the rest.
+std::atomic<int> s_signalFd{-1};
+
+extern "C" void onStopSignal(int signal) {
+    const int savedErrno = errno;
+    const int fd = s_signalFd.load();
+    if (fd >= 0) {
+        const unsigned char byte = static_cast<unsigned char>(signal);
+        [[maybe_unused]] ssize_t ignored = ::write(fd, &byte, 1);
+    }
+    errno = savedErrno;
+}
+
+bool makePipe(int fds[2]) {
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        fds[0] = fds[1] = -1;
+        return false;
+    }
+    // Neither a signal handler nor the destructor may ever block on a full pipe.
+    ::fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    return true;
+}
+
+void closePipe(int fds[2]) {
+    for (int i = 0; i < 2; ++i) {
+        if (fds[i] >= 0) {
+            ::close(fds[i]);
+            fds[i] = -1;
+        }
+    }
+}
+
+}  // namespace
+
+struct StopWatcher::Impl {
+    std::function<void(StopRequest)> callback;
+    bool watchInput = false;
+    int signalPipe[2] = {-1, -1};
+    int quitPipe[2] = {-1, -1};
+    struct sigaction oldInt {};
+    struct sigaction oldTerm {};
+    struct sigaction oldPipe {};
+    std::thread thread;
+
+    void run();
+    // False once the input has ended.
+    bool readInput(std::string& pending);
+};
+
+bool StopWatcher::Impl::readInput(std::string& pending) {
+    char chunk[256];
+    const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+        return true;
+    }
+    if (got <= 0) {
+        callback(StopRequest::INPUT);
+        return false;
+    }
+    pending.append(chunk, static_cast<size_t>(got));
+    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line == "cancel") {
+            callback(StopRequest::INPUT);
+        }
+    }
+    if (pending.size() > 4096) {
+        pending.clear();  // a line that long is no request
+    }
+    return true;
+}
+
+void StopWatcher::Impl::run() {
+    bool inputOpen = watchInput;
+    std::string pending;
+    for (;;) {
+        pollfd fds[3] = {{quitPipe[0], POLLIN, 0}, {signalPipe[0], POLLIN, 0}, {-1, POLLIN, 0}};
+        if (inputOpen) {
+            fds[2].fd = STDIN_FILENO;
+        }
+        if (::poll(fds, 3, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        if (fds[0].revents != 0) {
+            return;
+        }
+        if (fds[1].revents & POLLIN) {
+            unsigned char signal = 0;
+            if (::read(signalPipe[0], &signal, 1) == 1) {
+                callback(signal == SIGTERM ? StopRequest::TERMINATE : StopRequest::INTERRUPT);
+            }
+        }
+        if (inputOpen && fds[2].revents != 0) {
+            inputOpen = readInput(pending);
+        }
+    }
+}
+
+StopWatcher::StopWatcher(std::function<void(StopRequest)> callback, bool watchInput)
+    : m_impl(std::make_unique<Impl>()) {
+    Impl& impl = *m_impl;
+    impl.callback = std::move(callback);
+    impl.watchInput = watchInput;
+    makePipe(impl.signalPipe);
+    makePipe(impl.quitPipe);
+    s_signalFd.store(impl.signalPipe[1]);
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &impl.oldInt);
+    ::sigaction(SIGTERM, &action, &impl.oldTerm);
+    if (watchInput) {
+        // A station that went away must not kill a transfer mid-block through SIGPIPE
+        // on the next event written; the end of its input cancels the transfer instead.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGPIPE, &ignore, &impl.oldPipe);
+    }
+    impl.thread = std::thread([&impl] { impl.run(); });
+}
+
+StopWatcher::~StopWatcher() {
+    Impl& impl = *m_impl;
+    const char byte = 'q';
+    [[maybe_unused]] ssize_t ignored = ::write(impl.quitPipe[1], &byte, 1);
+    impl.thread.join();
+    ::sigaction(SIGINT, &impl.oldInt, nullptr);
+    ::sigaction(SIGTERM, &impl.oldTerm, nullptr);
+    if (impl.watchInput) {
+        ::sigaction(SIGPIPE, &impl.oldPipe, nullptr);
+    }
+    s_signalFd.store(-1);
+    closePipe(impl.signalPipe);
+    closePipe(impl.quitPipe);
+}
+
+void quitAtOnce(StopRequest request, const char* text) {
+    [[maybe_unused]] ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
+    // Die of the signal itself, so a calling shell sees an interrupted program.
+    const int signal = request == StopRequest::TERMINATE ? SIGTERM : SIGINT;
+    ::signal(signal, SIG_DFL);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+    ::raise(signal);
+    ::_exit(128 + signal);
+}
+
+}  // namespace tarnlink
