@@ -424,3 +424,103 @@ TEST(CliPortsTest, ListsTheFakeTree) {
 
 }  // namespace
 }  // namespace tarnlink
+
+namespace tarnlink {
+namespace {
+
+const std::string kFakeSysfs =
+    std::string("TARNLINK_SYSFS_ROOT=") + TARNLINK_CLI_TEST_DATA + "/sysfs";
+
+TEST(CliPortsTest, JsonListsEveryPortWithItsFields) {
+    CliResult r = runCli({"ports", "--json"}, 10000, {kFakeSysfs});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const nlohmann::json list = nlohmann::json::parse(r.out);
+    ASSERT_TRUE(list.is_array());
+    ASSERT_EQ(list.size(), 5u);
+    const nlohmann::json& ftdi = list[3];
+    EXPECT_EQ(ftdi["device"], "/dev/ttyUSB0");
+    EXPECT_EQ(ftdi["usb"], true);
+    EXPECT_EQ(ftdi["vendor_id"], "0403");
+    EXPECT_EQ(ftdi["serial"], "A10K3BQZ");
+    EXPECT_EQ(ftdi["latency_timer_ms"], 16);
+    EXPECT_EQ(list[1]["device"], "/dev/ttyS0");
+    EXPECT_EQ(list[1]["usb"], false);
+    EXPECT_TRUE(list[1]["serial"].is_null());
+}
+
+TEST(CliPortTest, PortComesFromTheEnvironmentWhenNotGiven) {
+    TempDir dir;
+    auto target = startSim();
+    const std::string image = dir.write("image.bin", sampleImage(100));
+    CliResult r = runCli({"load", image, "--json"}, 60000, {"TARNLINK_PORT=" + target->portPath()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(parseJson(r.out)["port"], target->portPath());
+
+    CliResult none = runCli({"load", image});
+    EXPECT_EQ(none.exitCode, 64);
+    EXPECT_NE(none.err.find("TARNLINK_PORT"), std::string::npos) << none.err;
+}
+
+TEST(CliPortTest, AutoFailsNamingTheCandidatesUnlessThereIsOne) {
+    TempDir dir;
+    CliResult r =
+        runCli({"load", dir.write("i.bin", {1}), "--port", "auto", "--json"}, 10000, {kFakeSysfs});
+    EXPECT_EQ(r.exitCode, 10);
+    const std::string why =
+        "--port auto: 3 USB serial ports (/dev/ttyACM0, /dev/ttyUSB0, /dev/ttyUSB1); name one "
+        "with --port";
+    EXPECT_EQ(lines(r.err), (std::vector<std::string>{"SERIALPORT_ERROR", why}));
+    EXPECT_EQ(parseJson(r.out)["detail"], why);
+}
+
+TEST(CliEventsTest, OneBoardStreamsEveryStatusProgressAndItsResult) {
+    TempDir dir;
+    auto target = startSim();
+    const std::string record = dir.file("record.csv");
+    CliResult r = runCli({"load", dir.write("image.bin", sampleImage(3 * 64)), "--port",
+                          target->portPath(), "--events", "--json", "--record", record});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> kinds;
+    std::vector<std::string> texts;
+    for (const std::string& line : lines(r.out)) {
+        const nlohmann::json e = nlohmann::json::parse(line);
+        EXPECT_EQ(e["port"], target->portPath());
+        kinds.push_back(e["event"]);
+        if (e["event"] == "status") {
+            texts.push_back(e["text"]);
+        }
+    }
+    // --json adds nothing to --events: the result event is the report.
+    EXPECT_EQ(kinds.back(), "result");
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "result"), 1);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "progress"), 6);
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{"Connecting to target...", "Connecting to target...",
+                                        "Sending Data Packet 0", "Sending Data Packet 1",
+                                        "Sending Data Packet 2", "Verifying Data Packet 0",
+                                        "Verifying Data Packet 1", "Verifying Data Packet 2"}));
+    const std::vector<uint8_t> raw = test::readFile(record);
+    const std::vector<std::string> rows = lines(std::string(raw.begin(), raw.end()));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_NE(rows[1].find("," + target->portPath() + ",,load,"), std::string::npos) << rows[1];
+}
+
+TEST(CliWaitTest, OneBoardWaitsForItsPortOrGivesUp) {
+    TempDir dir;
+    const std::string image = dir.write("image.bin", sampleImage(64));
+    CliResult gone = runCli({"load", image, "--port", dir.file("nothing"), "--wait", "0.3"});
+    EXPECT_EQ(gone.exitCode, 10);
+    EXPECT_EQ(lastLine(gone.err), dir.file("nothing") + ": did not appear within 0.3 s");
+
+    CliProcess waiting({"load", image, "--port", dir.file("late"), "--wait", "30"});
+    ASSERT_TRUE(waiting.waitForStderr("Waiting for " + dir.file("late"), 10000));
+    sim::SimOptions late;
+    late.linkPath = dir.file("late");
+    auto target = startSim(late);
+    CliResult r = waiting.wait(30000);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(target->flash(), padded(sampleImage(64)));
+}
+
+}  // namespace
+}  // namespace tarnlink
