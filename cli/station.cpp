@@ -199,7 +199,7 @@ struct Station::Impl {
         if (!run->process) {
             record(board, syntheticReport(board, number, GENERAL_FAILURE, 0,
                                           "cannot start tarnlink-cli for this board: " + error));
-            afterEnd(board, now);
+            afterEnd(board);
             return;
         }
         ChildRun* raw = run.get();
@@ -214,7 +214,7 @@ struct Station::Impl {
     }
 
     // A board's transfer is over and its process gone: wait for the next board, or stop.
-    void afterEnd(size_t board, Clock::time_point now) {
+    void afterEnd(size_t board) {
         BoardSlot& slot = boards[board];
         if (settings.loop && !stopping) {
             slot.phase = Phase::WAIT_GONE;
@@ -222,7 +222,6 @@ struct Station::Impl {
         } else {
             slot.phase = Phase::DONE;
         }
-        (void)now;
     }
 
     void noteGarbage(ChildRun& run, const std::string& line) {
@@ -309,7 +308,7 @@ struct Station::Impl {
             finished = std::move(boards[board].run);
         }
         finished.reset();  // the process was reaped; this closes its pipes
-        afterEnd(board, now);
+        afterEnd(board);
     }
 
     void onStop(Clock::time_point now) {

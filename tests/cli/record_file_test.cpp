@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <sstream>
 #include <thread>
 
@@ -81,6 +82,31 @@ TEST(RecordFileTest, HeaderOnlyOnceAndEveryLineWholeWhenManyAppendAtOnce) {
         EXPECT_TRUE(line.ends_with(",SUCCESS,1.500,2")) << line.substr(line.size() - 30);
     }
     EXPECT_EQ(count, WRITERS * LINES);
+}
+
+TEST(RecordFileTest, ANewFileGetsOneHeaderHoweverManyStartAtOnce) {
+    test::TempDir dir;
+    constexpr int ROUNDS = 40;
+    constexpr int WRITERS = 6;
+    for (int round = 0; round < ROUNDS; ++round) {
+        const std::string path = dir.file("r" + std::to_string(round) + ".csv");
+        std::latch ready(WRITERS);
+        std::vector<std::thread> writers;
+        for (int w = 0; w < WRITERS; ++w) {
+            writers.emplace_back([&] {
+                ready.arrive_and_wait();
+                std::string error;
+                EXPECT_TRUE(appendWithHeader(path, "header\n", "line\n", &error)) << error;
+            });
+        }
+        for (std::thread& t : writers) {
+            t.join();
+        }
+        const std::vector<uint8_t> bytes = test::readFile(path);
+        const std::string text(bytes.begin(), bytes.end());
+        ASSERT_EQ(text.rfind("header\n", 0), 0u) << text;
+        ASSERT_EQ(text.find("header", 1), std::string::npos) << "round " << round << ":\n" << text;
+    }
 }
 
 TEST(RecordFileTest, AFileThatCannotBeWrittenSaysWhy) {

@@ -243,8 +243,9 @@ TEST(StationTest, LoopFlashesEveryNewBoardOnItsPort) {
     RecordingListener listener;
     Station station(std::move(settings), listener);
     std::thread swapBoards([&] {
+        // Bounded, so a station that misses a board fails the test instead of hanging it.
         auto waitFor = [&](size_t results) {
-            while (listener.resultCount.load() < results) {
+            for (int i = 0; i < 1000 && listener.resultCount.load() < results; ++i) {
                 std::this_thread::sleep_for(10ms);
             }
             // Let the station see the board still there; it must not flash it again.
