@@ -48,4 +48,7 @@ class ChildProcess {
 /// The path of this program's executable, to start it again as a child. Empty when unknown.
 std::string currentExecutablePath();
 
+/// CPU time (user and system) this process has used so far, in seconds. Any thread.
+double ownCpuSeconds();
+
 }  // namespace tarnlink

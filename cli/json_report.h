@@ -25,12 +25,14 @@ struct TransferReport {
     std::string usbSerial;             ///< the adapter's serial number; empty when none
     uint32_t retries = 0;              ///< block requests sent again
     std::string detail;                ///< the line under the result's message; may be empty
+    double cpuSeconds = -1;            ///< CPU time of the board's process; negative: unknown
     std::string time;                  ///< when the result came, ISO 8601 UTC
 };
 
 /// The report as one JSON object, fields in a fixed order: "port", "command", "result",
 /// "name", "message", "blocks", "seconds", "image" (load) or "output" (crypt), "bytes",
-/// "sha256", "usb_serial", "retries", "detail", "time". Unknown values are null.
+/// "sha256", "usb_serial", "retries", "detail", "cpu_seconds", "time". Unknown values are
+/// null.
 nlohmann::ordered_json transferReportJson(const TransferReport& report);
 
 /// A field of a report (or of any event) as text; empty when it is absent, null or not a

@@ -44,11 +44,13 @@ PortChoice choosePortsWaiting(const CliOptions& options, const std::string& envi
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(std::max(options.waitSeconds, 0.0)));
+    const std::string first = options.ports.empty() ? environmentPort : options.ports[0];
+    const bool special = first == "all" || first == "auto";
     for (;;) {
-        PortChoice choice =
-            choosePorts(options.ports, environmentPort, availableSerialPorts(), options.loop);
-        const bool special =
-            !options.ports.empty() && (options.ports[0] == "all" || options.ports[0] == "auto");
+        // Only "all" and "auto" need the machine's list of ports.
+        PortChoice choice = choosePorts(
+            options.ports, environmentPort,
+            special ? availableSerialPorts() : std::vector<SerialPortInfo>{}, options.loop);
         if (choice.error.empty() || choice.usageError || !special || options.waitSeconds < 0 ||
             std::chrono::steady_clock::now() >= deadline) {
             return choice;

@@ -3,6 +3,7 @@
 // needs to know of a port: which adapter it is and whether a board is plugged in there.
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,10 +37,10 @@ nlohmann::ordered_json serialPortJson(const SerialPortInfo& port);
 /// ($TARNLINK_SYSFS_ROOT, for tests, or /sys). Any thread.
 std::vector<SerialPortInfo> availableSerialPorts();
 
-/// The entry of `ports` for the device at `devicePath`, also when the path is another name
-/// of it (a symlink such as /dev/serial/by-id/...); null when none.
-const SerialPortInfo* findSerialPort(const std::vector<SerialPortInfo>& ports,
-                                     const std::string& devicePath);
+/// The port at `devicePath`, also when the path is another name of it (a symlink such as
+/// /dev/serial/by-id/...); empty when it is none of availableSerialPorts(). Looks at that
+/// one port only. Any thread.
+std::optional<SerialPortInfo> findSerialPort(const std::string& devicePath);
 
 /// One text for one device however it is named, to tell two --port arguments that name the
 /// same device. The path itself when it names nothing (yet).

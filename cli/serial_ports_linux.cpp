@@ -20,15 +20,20 @@ std::string portDeviceKey(const std::string& devicePath) {
     return error ? devicePath : resolved.string();
 }
 
-const SerialPortInfo* findSerialPort(const std::vector<SerialPortInfo>& ports,
-                                     const std::string& devicePath) {
+std::optional<SerialPortInfo> findSerialPort(const std::string& devicePath) {
+    const char* root = std::getenv("TARNLINK_SYSFS_ROOT");
     const std::string key = portDeviceKey(devicePath);
-    for (const SerialPortInfo& port : ports) {
-        if (port.devicePath == devicePath || portDeviceKey(port.devicePath) == key) {
-            return &port;
+    // A real device's own name (ttyUSB0) picks its one sysfs entry; a path that names nothing
+    // on this machine can still be a device of a moved sysfs root by its plain name.
+    for (const std::string& name : {std::filesystem::path(key).filename().string(),
+                                    std::filesystem::path(devicePath).filename().string()}) {
+        for (SerialPortInfo& port : listSerialPorts(root != nullptr ? root : "/sys", name)) {
+            if (port.devicePath == devicePath || portDeviceKey(port.devicePath) == key) {
+                return std::move(port);
+            }
         }
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 std::string portPresence(const std::string& devicePath) {

@@ -111,8 +111,7 @@ int runStation(const CliOptions& options, const std::vector<std::string>& ports)
                                                  : lastFile[board];
         report.digest = image;
         // Looked up now: with --wait or --loop the adapter may have come since the start.
-        const std::vector<SerialPortInfo> now = availableSerialPorts();
-        if (const SerialPortInfo* info = findSerialPort(now, devicePaths[board])) {
+        if (const std::optional<SerialPortInfo> info = findSerialPort(devicePaths[board])) {
             report.usbSerial = info->serialNumber;
         }
         return report;

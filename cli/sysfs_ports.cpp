@@ -88,7 +88,7 @@ std::string hexId(const std::string& value) {
 
 }  // namespace
 
-std::vector<SerialPortInfo> listSerialPorts(const std::string& sysfsRoot) {
+std::vector<SerialPortInfo> listSerialPorts(const std::string& sysfsRoot, const std::string& only) {
     std::vector<SerialPortInfo> ports;
     std::error_code error;
     const fs::path root = fs::weakly_canonical(sysfsRoot, error);
@@ -102,6 +102,9 @@ std::vector<SerialPortInfo> listSerialPorts(const std::string& sysfsRoot) {
     for (const fs::directory_entry& entry : entries) {
         const fs::path ttyDir = entry.path();
         const std::string name = ttyDir.filename().string();
+        if (!only.empty() && name != only) {
+            continue;
+        }
         std::error_code ignored;
         const fs::path device = fs::canonical(ttyDir / "device", ignored);
         if (ignored) {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 
+#include "cli/child_process.h"
 #include "cli/console_target.h"
 #include "cli/file_problem.h"
 #include "cli/frame_trace_file.h"
@@ -112,6 +113,7 @@ int finishReport(const CliOptions& options, TransferReport report, const Transfe
     report.seconds = outcome.seconds;
     report.detail = lines.size() > 1 ? lines[1] : std::string();
     report.time = isoTimeNow();
+    report.cpuSeconds = ownCpuSeconds();
     if (printsResultLines(options)) {
         for (const std::string& line : lines) {
             std::fprintf(stderr, "%s\n", line.c_str());
@@ -304,8 +306,7 @@ int runOneBoard(const CliOptions& options) {
         return finishReport(options, report, *early);
     }
     // Looked up only now: with --wait the adapter may just have been plugged in.
-    const std::vector<SerialPortInfo> ports = availableSerialPorts();
-    if (const SerialPortInfo* info = findSerialPort(ports, devicePath)) {
+    if (const std::optional<SerialPortInfo> info = findSerialPort(devicePath)) {
         report.usbSerial = info->serialNumber;
     }
     const TransferOutcome outcome = transfer(options, mailbox, report.digest);

@@ -93,6 +93,7 @@ TEST_F(CliTransferTest, LoadThenCryptSucceedAndReportJson) {
     EXPECT_TRUE(j["usb_serial"].is_null());  // a pseudo-terminal is no USB adapter
     EXPECT_EQ(j["retries"], 0);
     EXPECT_TRUE(j["detail"].is_null());
+    EXPECT_GT(j["cpu_seconds"].get<double>(), 0.0);
     EXPECT_TRUE(std::regex_match(j["time"].get<std::string>(),
                                  std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
         << j["time"];

@@ -334,7 +334,11 @@ TEST_F(StationProcessTest, PortAllTakesEveryUsbSerialPort) {
     EXPECT_EQ(r.exitCode, 10) << r.err;
     std::vector<std::string> ports;
     for (const std::string& line : lines(r.out)) {
-        ports.push_back(nlohmann::json::parse(line)["port"]);
+        const nlohmann::json j = nlohmann::json::parse(line);
+        ports.push_back(j["port"]);
+        if (j["port"] == "/dev/ttyUSB0") {
+            EXPECT_EQ(j["usb_serial"], "A10K3BQZ");  // the adapter's serial, from sysfs
+        }
     }
     std::sort(ports.begin(), ports.end());
     EXPECT_EQ(ports, (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1"}));

@@ -80,3 +80,18 @@ TEST(SysfsPortsTest, MissingRootGivesNoPorts) {
 
 }  // namespace
 }  // namespace tarnlink
+
+namespace tarnlink {
+namespace {
+
+TEST(SysfsPortsTest, OnePortByItsName) {
+    const std::string root = std::string(TARNLINK_CLI_TEST_DATA) + "/sysfs";
+    const std::vector<SerialPortInfo> one = listSerialPorts(root, "ttyUSB0");
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].serialNumber, "A10K3BQZ");
+    EXPECT_TRUE(listSerialPorts(root, "ttyS1").empty());  // no UART behind it
+    EXPECT_TRUE(listSerialPorts(root, "ttyUSB9").empty());
+}
+
+}  // namespace
+}  // namespace tarnlink
