@@ -83,6 +83,7 @@ struct Station::Impl {
     std::mutex queueMutex;
     std::condition_variable queueWake;
     std::deque<Message> queue;  // guarded by queueMutex
+    std::deque<Message> batch;  // taken from the queue, being handled; main thread only
 
     std::mutex runsMutex;  // guards every BoardSlot::run against killAll
     std::atomic<bool> stopRequested{false};
@@ -276,18 +277,23 @@ struct Station::Impl {
         const size_t board = run->board;
         run->outputReader.join();
         run->errorReader.join();
-        // Lines the child wrote to stderr just before it ended come before its end.
+        // Lines the child wrote to stderr just before it ended come before its end, whether
+        // they wait in this batch or are still in the queue (its reader has ended: no more).
         std::deque<Message> earlier;
-        {
-            std::lock_guard lock(queueMutex);
-            for (auto it = queue.begin(); it != queue.end();) {
+        auto takeErrorLines = [&](std::deque<Message>& from) {
+            for (auto it = from.begin(); it != from.end();) {
                 if (it->run == ended.run && it->kind == Message::ERROR_LINE) {
                     earlier.push_back(std::move(*it));
-                    it = queue.erase(it);
+                    it = from.erase(it);
                 } else {
                     ++it;
                 }
             }
+        };
+        takeErrorLines(batch);
+        {
+            std::lock_guard lock(queueMutex);
+            takeErrorLines(queue);
         }
         for (const Message& m : earlier) {
             listener.boardNote(board, m.text);
@@ -469,7 +475,6 @@ struct Station::Impl {
             if (finished()) {
                 break;
             }
-            std::deque<Message> batch;
             {
                 std::unique_lock lock(queueMutex);
                 const auto deadline = nextDeadline(now, nextTick);
@@ -482,7 +487,9 @@ struct Station::Impl {
                 batch.swap(queue);
             }
             now = Clock::now();
-            for (Message& m : batch) {
+            while (!batch.empty()) {
+                const Message m = std::move(batch.front());
+                batch.pop_front();
                 if (m.kind == Message::STOP) {
                     onStop(now);
                 } else if (m.kind == Message::ERROR_LINE) {
