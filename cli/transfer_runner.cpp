@@ -40,18 +40,17 @@ class Mailbox {
         int inputCancels = 0;  ///< "cancel" or the end of stdin
     };
 
+    // Notified under the lock: once the main thread has its mail it may return and destroy
+    // the mailbox, and a notify still on its way would touch a condition variable that is
+    // gone.
     void postResult(uint8_t result) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_mail.result = result;
-        }
+        std::lock_guard lock(m_mutex);
+        m_mail.result = result;
         m_wake.notify_one();
     }
     void postCancel(bool fromUser) {
-        {
-            std::lock_guard lock(m_mutex);
-            ++(fromUser ? m_mail.userCancels : m_mail.inputCancels);
-        }
+        std::lock_guard lock(m_mutex);
+        ++(fromUser ? m_mail.userCancels : m_mail.inputCancels);
         m_wake.notify_one();
     }
     /// Waits for mail, at most `timeout` when given, and takes all of it.
