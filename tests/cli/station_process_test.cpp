@@ -240,6 +240,59 @@ TEST_F(StationProcessTest, InterruptCancelsEveryBoardAndWaitsForTheirResults) {
     EXPECT_EQ(again.exitCode, 0) << again.err;
 }
 
+// Once the boards run, the station goes away: by a second Ctrl-C (it kills them) or killed
+// itself (they see the end of their input and cancel). Either way every port is free again.
+struct AbruptEnd {
+    const char* name;
+    std::vector<int> signals;
+    int diedOf;
+};
+
+class StationAbruptEndTest : public StationProcessTest,
+                             public ::testing::WithParamInterface<AbruptEnd> {};
+
+TEST_P(StationAbruptEndTest, NoBoardKeepsItsPort) {
+    sim::SimOptions slow;
+    slow.delayMs = 20;
+    std::vector<std::unique_ptr<sim::SimTarget>> sims;
+    std::vector<std::string> args{"load", m_dir.write("image.bin", image(256 * 64))};
+    for (int i = 0; i < 2; ++i) {
+        sims.push_back(startSim(slow));
+        args.insert(args.end(), {"--port", sims.back()->portPath()});
+    }
+    CliProcess station(args);
+    for (const auto& s : sims) {
+        ASSERT_TRUE(station.waitForStderr(s->portPath() + ": Sending Data Packet 0", 20000))
+            << station.currentStderr();
+    }
+    for (int signal : GetParam().signals) {
+        station.sendSignal(signal);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const CliResult r = station.wait(10000);
+    EXPECT_EQ(r.signal, GetParam().diedOf) << r.err;
+    const std::string small = m_dir.write("small.bin", image(64));
+    for (const auto& s : sims) {
+        // The port opens once the board's process has let go of it.
+        CliResult again;
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            again = runCli({"load", small, "--port", s->portPath(), "--quiet"});
+            if (again.exitCode != 10) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, StationAbruptEndTest,
+    ::testing::Values(AbruptEnd{"SecondInterrupt", {SIGINT, SIGINT}, SIGINT},
+                      AbruptEnd{"SecondTerminate", {SIGTERM, SIGTERM}, SIGTERM},
+                      AbruptEnd{"Killed", {SIGKILL}, SIGKILL}),
+    [](const ::testing::TestParamInfo<AbruptEnd>& info) { return info.param.name; });
+
 TEST_F(StationProcessTest, TwoStationsAppendingToOneRecordNeverMixTheirLines) {
     std::vector<std::unique_ptr<sim::SimTarget>> sims;
     for (int i = 0; i < 6; ++i) {
