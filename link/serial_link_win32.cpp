@@ -7,6 +7,7 @@
 
 #include "link/port_name.h"
 #include "link/reader_hand_over.h"
+#include "link/serial_line_settings_win32.h"
 #include "link/serial_link.h"
 #include "link/serial_link_close_wait.h"
 #include "link/serial_link_error.h"
@@ -68,49 +69,16 @@ PortOpenFailure openFailureOf(DWORD error) {
     }
 }
 
-// Every field that could alter, drop or hold back a byte is set, whatever the port had:
-// frames are not escaped, so all 256 values must pass unchanged both ways.
-void setLineSettings(DCB& dcb) {
-    // The design's definition string first; its result does not matter, because the four
-    // values it sets are then set once more field by field.
-    (void)BuildCommDCBA("baud=115200 parity=N data=8 stop=1", &dcb);
-    dcb.BaudRate = CBR_115200;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;   // no end-of-file character
-    dcb.fParity = FALSE;  // no parity checking, so nothing is replaced
-    dcb.fErrorChar = FALSE;
-    dcb.fNull = FALSE;          // keep 0x00 bytes
-    dcb.fAbortOnError = FALSE;  // a line error must not stall every later read and write
-    dcb.fOutX = FALSE;          // 0x11 and 0x13 are data, not XON/XOFF
-    dcb.fInX = FALSE;
-    dcb.fTXContinueOnXoff = TRUE;
-    dcb.XonChar = 0x11;  // unused; some drivers refuse equal XON and XOFF characters
-    dcb.XoffChar = 0x13;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDsrSensitivity = FALSE;
-    // DTR on while the port is open, as Linux leaves it: USB CDC adapters send nothing
-    // without it. RTS is held off: boards wire it to reset or boot select.
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
-}
-
-bool lineSettingsTook(const DCB& dcb) {
-    return dcb.BaudRate == CBR_115200 && dcb.ByteSize == 8 && dcb.Parity == NOPARITY &&
-           dcb.StopBits == ONESTOPBIT && !dcb.fOutX && !dcb.fInX && !dcb.fOutxCtsFlow &&
-           !dcb.fNull && dcb.fRtsControl == RTS_CONTROL_DISABLE;
-}
-
-// A read waits for its first byte as long as it takes (the stop event ends the wait) and
-// then returns at once with what is there, up to the size asked for. Writes have no time
-// limit of their own.
+// A read waits for its first byte as long as it takes (no total time-out: the stop event
+// ends the wait), then returns once the line has been quiet for a millisecond or the size
+// asked for has come; a one-byte read returns with its byte. The documented "MAXDWORD,
+// MAXDWORD, constant" form would do the same on Windows, but Wine waits there for the whole
+// size. Writes have no time limit of their own.
 bool setTimeouts(HANDLE port) {
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = MAXDWORD - 1;
+    timeouts.ReadIntervalTimeout = 1;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = 0;
     return SetCommTimeouts(port, &timeouts) != FALSE;

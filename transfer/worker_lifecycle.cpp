@@ -154,6 +154,10 @@ void endTransferEarly(TransferContext& ctx, uint8_t result) {
 
 bool createAckEvent(TransferContext& ctx) {
     auto* event = new (std::nothrow) AutoResetEvent;
+    if (event != nullptr && !event->valid()) {
+        delete event;
+        event = nullptr;
+    }
     ctx.ackEvent.store(event);
     return event != nullptr;
 }
