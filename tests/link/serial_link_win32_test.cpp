@@ -290,21 +290,6 @@ TEST(SerialLinkWin32, EveryByteValuePassesUnchangedBothWays) {
     EXPECT_EQ(received.bytes, all);
 }
 
-TEST(SerialLinkWin32, BytesReachTheCallbackOneAtATimeWhenItAsksForOne) {
-    REQUIRE_TEST_PORT();
-    Received received;
-    SerialLink* link = serialLinkOpen(testPort().c_str(), &Received::feed, &received);
-    ASSERT_NE(link, nullptr) << serialLinkLastError();
-    std::vector<uint8_t> sent;
-    for (int i = 0; i < 200; ++i) {
-        sent.push_back(static_cast<uint8_t>(i * 7 + 3));
-    }
-    EXPECT_TRUE(serialLinkWrite(link, sent.data(), static_cast<uint32_t>(sent.size())));
-    EXPECT_TRUE(received.waitForBytes(sent.size(), 5000));
-    EXPECT_TRUE(serialLinkClose(link));
-    EXPECT_EQ(received.bytes, sent);
-}
-
 // A read that returned at once with nothing would be issued again and again.
 TEST(SerialLinkWin32, IdleReaderWaitsWithoutSpinning) {
     REQUIRE_TEST_PORT();
