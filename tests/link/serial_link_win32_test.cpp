@@ -340,6 +340,7 @@ struct FailedOpenCase {
     const char* name;
     std::string (*path)();
     PortOpenFailure expected;
+    bool made = false;  ///< the path is a file the case made, to be removed after it
 };
 
 class SerialLinkWin32FailedOpen : public testing::TestWithParam<FailedOpenCase> {};
@@ -351,6 +352,9 @@ TEST_P(SerialLinkWin32FailedOpen, FailsWithItsReasonAndLeavesNoThread) {
     EXPECT_EQ(serialLinkLastFailure(), GetParam().expected) << path;
     EXPECT_NE(serialLinkLastError(), 0);
     EXPECT_EQ(threadCount(), threadsBefore);
+    if (GetParam().made) {
+        DeleteFileA(path.c_str());
+    }
 }
 
 std::string temporaryFile() {
@@ -374,7 +378,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailedOpenCase{"Minus", [] { return std::string("-3"); }, PortOpenFailure::NO_SUCH_PORT},
         FailedOpenCase{"RelativeName", [] { return std::string("port"); },
                        PortOpenFailure::NO_SUCH_PORT},
-        FailedOpenCase{"File", &temporaryFile, PortOpenFailure::NOT_A_SERIAL_DEVICE},
+        FailedOpenCase{"File", &temporaryFile, PortOpenFailure::NOT_A_SERIAL_DEVICE, true},
         FailedOpenCase{"Nul", [] { return std::string("\\\\.\\NUL"); },
                        PortOpenFailure::NOT_A_SERIAL_DEVICE}),
     [](const testing::TestParamInfo<FailedOpenCase>& info) { return info.param.name; });
