@@ -69,6 +69,9 @@ struct TransferContext {
     /// Block requests (write, read-back, enable) sent again because the target did not
     /// answer in time; zeroed by each start. Connect attempts are not counted.
     std::atomic<uint32_t> repeats{0};
+    /// A reader that the link's close gave up on still holds ackEvent, image and file; it
+    /// releases them and clears this when it ends. No transfer starts until then.
+    std::atomic<bool> readerOwnsTransfer{false};
 };
 
 /// The program's one transfer context.

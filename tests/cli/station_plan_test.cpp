@@ -153,8 +153,9 @@ TEST(ChoosePortsTest, ASymlinkToAPortIsThatPort) {
 }
 
 TEST(StationFilesTest, EveryBoardGetsItsOwnFile) {
+    // A COM number names its device, which on Linux is a ttyS.
     EXPECT_EQ(portFileTags({"/dev/ttyUSB0", "3", "com12", "/tmp/x/sim-1"}),
-              (Ports{"ttyUSB0", "COM3", "COM12", "sim-1"}));
+              (Ports{"ttyUSB0", "ttyS2", "ttyS11", "sim-1"}));
     // Two ports with the same name in different folders: the whole path tells them apart.
     EXPECT_EQ(portFileTags({"/dev/serial/by-path/pci-1/port0", "/dev/serial/by-path/pci-2/port0",
                             "/dev/ttyUSB0"}),
