@@ -9,7 +9,7 @@
 #include <QVariant>
 #include <vector>
 
-#include "ui/app_icon.h"
+#include "ui/qt/app_icon.h"
 #include "ui/resource_ids.h"
 
 namespace tarnlink {

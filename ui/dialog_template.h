@@ -5,7 +5,7 @@
 
 #include <span>
 
-#include "ui/dialog_units.h"
+#include "ui/qt/dialog_units.h"
 
 class QDialog;
 class QWidget;

@@ -1,8 +1,8 @@
-#include "ui/about_dlg.h"
+#include "ui/qt/about_dlg.h"
 
 #include <QPushButton>
 
-#include "ui/app_icon.h"
+#include "ui/qt/app_icon.h"
 #include "ui/dialog_template.h"
 #include "ui/resource_ids.h"
 

@@ -1,4 +1,4 @@
-#include "ui/string_resources.h"
+#include "ui/qt/string_resources.h"
 
 #include "ui/resource_ids.h"
 

@@ -1,4 +1,4 @@
-#include "ui/tarnlink_dlg.h"
+#include "ui/qt/tarnlink_dlg.h"
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
@@ -13,13 +13,13 @@
 #include <string>
 
 #include "transfer/transfer_context.h"
-#include "ui/about_dlg.h"
-#include "ui/app_icon.h"
+#include "ui/qt/about_dlg.h"
+#include "ui/qt/app_icon.h"
 #include "ui/dialog_template.h"
 #include "ui/port_path.h"
 #include "ui/resource_ids.h"
-#include "ui/string_resources.h"
-#include "ui/window_menu.h"
+#include "ui/qt/string_resources.h"
+#include "ui/qt/window_menu.h"
 
 namespace tarnlink {
 

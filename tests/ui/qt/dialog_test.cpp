@@ -24,13 +24,13 @@
 
 #include "transfer/notifications.h"
 #include "transfer/transfer_context.h"
-#include "ui/about_dlg.h"
-#include "ui/dialog_notifications.h"
+#include "ui/qt/about_dlg.h"
+#include "ui/qt/dialog_notifications.h"
 #include "ui/dialog_template.h"
 #include "ui/resource_ids.h"
-#include "tests/ui/when_modal.h"
-#include "ui/tarnlink_dlg.h"
-#include "ui/window_menu.h"
+#include "tests/ui/qt/when_modal.h"
+#include "ui/qt/tarnlink_dlg.h"
+#include "ui/qt/window_menu.h"
 
 using namespace tarnlink;
 
