@@ -3,7 +3,7 @@
 #include <QPushButton>
 
 #include "ui/qt/app_icon.h"
-#include "ui/dialog_template.h"
+#include "ui/qt/dialog_builder.h"
 #include "ui/resource_ids.h"
 
 namespace tarnlink {
