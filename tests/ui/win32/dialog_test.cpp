@@ -355,6 +355,7 @@ struct KeyRow {
     UINT key;
     INT_PTR endsWith;  // -2: the dialog stays open
     const char* status;
+    friend void PrintTo(const KeyRow& row, std::ostream* out) { *out << row.name; }
 };
 
 class Win32DialogKeys : public Win32Dialog, public ::testing::WithParamInterface<KeyRow> {};
@@ -427,6 +428,7 @@ struct AboutRow {
     const char* name;
     WPARAM command;
     int closeWith;  // a key, or 0: click OK
+    friend void PrintTo(const AboutRow& row, std::ostream* out) { *out << row.name; }
 };
 
 class Win32DialogAbout : public Win32Dialog, public ::testing::WithParamInterface<AboutRow> {};

@@ -230,6 +230,17 @@ TEST(Win32Program, ClosingDuringATransferEndsTheProgram) {
     ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &startup, &process))
         << command << ": error " << GetLastError();
+    // Whatever goes wrong, the program does not outlive the test.
+    struct Reaper {
+        PROCESS_INFORMATION& process;
+        ~Reaper() {
+            if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(process.hProcess, 99);
+            }
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
+    } reaper{process};
     HWND window = nullptr;
     ASSERT_TRUE(
         waitUntil([&] { return (window = findProgramWindow(process.dwProcessId)); }, 30000));
@@ -246,13 +257,13 @@ TEST(Win32Program, ClosingDuringATransferEndsTheProgram) {
 
     const auto closed = std::chrono::steady_clock::now();
     PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-    ASSERT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0);
-    EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::seconds(5));
+    const DWORD waited = WaitForSingleObject(process.hProcess, 10000);
+    const auto took = std::chrono::steady_clock::now() - closed;
+    ASSERT_EQ(waited, WAIT_OBJECT_0) << "tarnlink.exe did not end when closed";
+    EXPECT_LT(took, std::chrono::seconds(5));
     DWORD status = 99;
     GetExitCodeProcess(process.hProcess, &status);
     EXPECT_EQ(status, 0u);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
 }
 
 }  // namespace
