@@ -1,5 +1,6 @@
-// What the main dialog decides, whatever toolkit shows it: the looks, a start click, the
-// message at the end of a transfer, the file dialog's filter.
+// What the main dialog decides, whatever toolkit shows it, where the dialogs' own tests
+// cannot reach: every look, an edit that is missing, every check-box state, any result
+// byte, odd filters. (A start, a cancel and the messages are tested on both dialogs.)
 
 #include <gtest/gtest.h>
 
@@ -41,47 +42,12 @@ TEST(DialogActions, EachLookSetsTheThreeControls) {
     }
 }
 
-TEST(DialogActions, BusyClickOnlyCancelsWhateverTheFieldsHold) {
-    const std::string empty;
-    const std::string path = "image.bin";
-    for (TransferKind kind : {TransferKind::DOWNLOAD, TransferKind::CRYPT_READ_BACK}) {
-        EXPECT_EQ(decideStart(kind, 1, &path, &path, 0).action, Action::CANCEL_TRANSFER);
-        EXPECT_EQ(decideStart(kind, 1, &empty, &empty, 3).action, Action::CANCEL_TRANSFER);
-        EXPECT_EQ(decideStart(kind, 1, nullptr, nullptr, 0).action, Action::CANCEL_TRANSFER);
-    }
-}
-
 TEST(DialogActions, MissingEditDoesNothing) {
     const std::string text = "x";
     for (TransferKind kind : {TransferKind::DOWNLOAD, TransferKind::CRYPT_READ_BACK}) {
         EXPECT_EQ(decideStart(kind, 0, nullptr, &text, 0).action, Action::NOTHING);
         EXPECT_EQ(decideStart(kind, 0, &text, nullptr, 0).action, Action::NOTHING);
     }
-}
-
-TEST(DialogActions, EmptyPathShowsTheKindsMessage) {
-    const std::string empty;
-    const std::string port = "3";
-    const StartDecision load = decideStart(TransferKind::DOWNLOAD, 0, &empty, &port, 0);
-    EXPECT_EQ(load.action, Action::SHOW_MESSAGE);
-    EXPECT_STREQ(load.message, "Please specify a file to transmit");
-    const StartDecision crypt = decideStart(TransferKind::CRYPT_READ_BACK, 0, &empty, &port, 0);
-    EXPECT_EQ(crypt.action, Action::SHOW_MESSAGE);
-    EXPECT_STREQ(crypt.message,
-                 "Please specify path & name of a binary file to receive the crypt.");
-}
-
-TEST(DialogActions, StartTakesTheBusyLookAndThePortPath) {
-    const std::string blanks = "   ";  // not trimmed: a path of blanks is a path
-    const std::string port = "  12x";
-    const StartDecision load = decideStart(TransferKind::DOWNLOAD, 0, &blanks, &port, 0);
-    EXPECT_EQ(load.action, Action::START_TRANSFER);
-    EXPECT_EQ(load.look, DialogLook::DOWNLOADING);
-    EXPECT_EQ(load.portPath, "\\\\.\\COM12");
-    const StartDecision crypt = decideStart(TransferKind::CRYPT_READ_BACK, 0, &blanks, &port, 0);
-    EXPECT_EQ(crypt.action, Action::START_TRANSFER);
-    EXPECT_EQ(crypt.look, DialogLook::READING_CRYPT);
-    EXPECT_EQ(crypt.portPath, "\\\\.\\COM12");
 }
 
 TEST(DialogActions, CheckBoxStateSetsTheFlagOfADownloadOnly) {

@@ -162,15 +162,6 @@ TEST_F(Win32EndToEnd, MissingPortFailsAtOnce) {
     EXPECT_EQ(m_dlg.text(IDC_STATUS), "SERIALPORT_ERROR");
 }
 
-TEST_F(Win32EndToEnd, EmptyPathAsksForAFile) {
-    type("", "1");
-    m_dlg.click(IDC_LOAD);
-    EXPECT_EQ(m_dlg.text(IDC_STATUS), "Please specify a file to transmit");
-    EXPECT_TRUE(idleLook());
-    EXPECT_EQ(g_transfer.state.load(), STATE_IDLE);
-    EXPECT_FALSE(g_transfer.worker.load());
-}
-
 // The About box does not pause the transfer: the status goes on changing under it, and the
 // result is there when it closes.
 TEST_F(Win32EndToEnd, TransferGoesOnWhileAboutIsOpen) {

@@ -1,6 +1,6 @@
-// The resources of tarnlink.exe as the resource compiler made them: the two dialog
-// templates against the shared tables, the system-menu string, the icons, the version and
-// the manifest. Reads the program file; needs no display.
+// The resources of tarnlink.exe that no window shows: the system-menu string, the icons,
+// the version and the manifest. Reads the program file; needs no display. (The dialog
+// templates are checked on the live dialogs, in dialog_test.cpp.)
 
 #include <windows.h>
 
@@ -9,10 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/ui/win32/control_styles.h"
 #include "tests/ui/win32/dialog_driver.h"
-#include "tests/ui/win32/dialog_resource.h"
-#include "ui/dialog_template.h"
 #include "ui/dialog_texts.h"
 #include "ui/resource_ids.h"
 
@@ -48,56 +45,6 @@ class ProgramResources : public ::testing::Test {
 
     HMODULE m_module = nullptr;
 };
-
-void expectTemplate(const DialogResource& actual, const DialogTemplate& expected) {
-    EXPECT_EQ(actual.caption, expected.caption);
-    EXPECT_EQ(actual.cx, expected.width);
-    EXPECT_EQ(actual.cy, expected.height);
-    EXPECT_EQ(actual.pointSize, 8);
-    EXPECT_EQ(actual.typeface, "MS Shell Dlg");
-    ASSERT_EQ(actual.items.size(), expected.controls.size());
-    for (size_t i = 0; i < actual.items.size(); ++i) {
-        const DialogItemResource& item = actual.items[i];
-        const ControlTemplate& control = expected.controls[i];
-        SCOPED_TRACE(std::string(expected.caption) + " control " + std::to_string(i) + " " +
-                     control.name);
-        EXPECT_EQ(item.id, control.id);
-        EXPECT_EQ(normalisedClass(item.className), expectedClass(control.kind));
-        if (control.kind == ControlKind::Icon) {
-            EXPECT_EQ(item.title, "#" + std::to_string(IDR_MAINFRAME));
-        } else {
-            EXPECT_EQ(item.title, control.text);
-        }
-        EXPECT_EQ((DialogRect{item.x, item.y, item.cx, item.cy}), control.rect);
-        EXPECT_EQ(styleMismatch(control, item.style, item.exStyle, StyleSource::TEMPLATE), "");
-    }
-}
-
-TEST_F(ProgramResources, TemplatesAreTheSharedOnes) {
-    const auto mainDialog = loadDialogResource(m_module, IDD_MAIN);
-    ASSERT_TRUE(mainDialog.has_value());
-    expectTemplate(*mainDialog, mainDialogTemplate());
-    const auto about = loadDialogResource(m_module, IDD_ABOUTBOX);
-    ASSERT_TRUE(about.has_value());
-    expectTemplate(*about, aboutDialogTemplate());
-}
-
-TEST_F(ProgramResources, WindowStylesOfTheTemplates) {
-    const auto mainDialog = loadDialogResource(m_module, IDD_MAIN);
-    ASSERT_TRUE(mainDialog.has_value());
-    const DWORD mainWanted =
-        WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | WS_VISIBLE;
-    EXPECT_EQ(mainDialog->style & mainWanted, mainWanted);
-    // A fixed size: no sizing frame, no maximise box.
-    EXPECT_EQ(mainDialog->style & (WS_MAXIMIZEBOX | WS_THICKFRAME | WS_CHILD), 0u);
-    EXPECT_EQ(mainDialog->exStyle & WS_EX_APPWINDOW, DWORD{WS_EX_APPWINDOW});
-
-    const auto about = loadDialogResource(m_module, IDD_ABOUTBOX);
-    ASSERT_TRUE(about.has_value());
-    const DWORD aboutWanted = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
-    EXPECT_EQ(about->style & aboutWanted, aboutWanted);
-    EXPECT_EQ(about->style & (WS_VISIBLE | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), 0u);
-}
 
 TEST_F(ProgramResources, AboutItemString) {
     char text[256] = "";
