@@ -30,8 +30,9 @@ nlohmann::ordered_json transferReportJson(const TransferReport& r) {
     j["usb_serial"] = textOrNull(r.usbSerial);
     j["retries"] = r.retries;
     j["detail"] = textOrNull(r.detail);
+    // A tenth of a millisecond: a station's eight boards summed stay exact to a millisecond.
     j["cpu_seconds"] = r.cpuSeconds >= 0
-                           ? nlohmann::ordered_json(std::round(r.cpuSeconds * 1000.0) / 1000.0)
+                           ? nlohmann::ordered_json(std::round(r.cpuSeconds * 10000.0) / 10000.0)
                            : nullptr;
     j["time"] = r.time;
     return j;
