@@ -104,6 +104,13 @@ void SimTarget::Impl::serveFrames() {
 bool SimTarget::Impl::handleFrame(SimLine& line, const SimFrame& frame,
                                   const std::vector<uint8_t>& raw) {
     log.record(true, raw);
+    // The line's echo comes back at once, whatever the target then makes of the frame.
+    if (options.echo) {
+        log.record(false, raw);
+        if (!line.send(raw)) {
+            return false;
+        }
+    }
     SimReply reply;
     {
         std::lock_guard lock(loaderMutex);
@@ -112,8 +119,8 @@ bool SimTarget::Impl::handleFrame(SimLine& line, const SimFrame& frame,
     if (reply.chunks.empty()) {
         return true;
     }
-    if (options.delayMs != 0 &&
-        !line.sleepUntil(SimLine::Clock::now() + std::chrono::milliseconds(options.delayMs))) {
+    if (reply.delayMs != 0 &&
+        !line.sleepUntil(SimLine::Clock::now() + std::chrono::milliseconds(reply.delayMs))) {
         return false;
     }
     // The file, the count and the log entry are done before the answer leaves, so whoever
