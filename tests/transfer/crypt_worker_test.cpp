@@ -133,6 +133,19 @@ TEST_F(CryptTest, CancelWhileAReadIsOutstandingKeepsTheAcceptedBlocks) {
     EXPECT_EQ(test::readFile(output), firstBlocks(sim::SimTarget::encrypt(plain), 1));
 }
 
+TEST_F(CryptTest, EveryBlockAnsweredTwiceLandsInTheFileOnceRunAfterRun) {
+    sim::SimOptions options;
+    options.answerTwice = true;
+    const Bytes plain = startSimWithFlash(6, options);
+    const Bytes crypt = sim::SimTarget::encrypt(plain);
+    for (size_t run = 1; run <= 10; ++run) {
+        const std::string output = m_dir.file("crypt" + std::to_string(run) + ".bin");
+        startCryptReadBack(output.c_str(), port().c_str());
+        ASSERT_EQ(awaitResult(10000, run), CRYPT_UPLOADED) << "run " << run;
+        EXPECT_EQ(test::readFile(output), crypt) << "run " << run;
+    }
+}
+
 TEST_F(CryptTest, FullFileSystemIsAFailureNotAnUpload) {
     startSimWithFlash(3);
     startCryptReadBack("/dev/full", port().c_str());

@@ -174,18 +174,47 @@ TEST_F(DownloadTest, RequestAnsweredTwiceGoesOnAndTheVerifyPassDecides) {
     EXPECT_GE(reads, 7u) << "every block is read back";
 }
 
-TEST_F(DownloadTest, ReadAnsweredTwiceDoesNotVerifyTheNextBlock) {
-    // The second answer to block 1's read must not pass for block 2's, which the target
-    // returns changed. (Whether that second answer lands before the worker has moved to
-    // block 2 is up to the scheduler; the outcome must be the same either way.)
-    sim::SimOptions options;
-    options.duplicateRequest = 2 + 7 + 2;  // handshake, 7 writes, then the second read
-    options.corruptBlock = 3;
-    startSim(options);
-    const std::string image = m_dir.write("image.bin", patternImage(448, 4));
-    startDownload(image.c_str(), port().c_str(), 0);
-    EXPECT_EQ(awaitResult(20000), VERIFY_FAILED);
+struct TwiceCase {
+    const char* name;
+    uint32_t corruptBlock;  ///< 0: none; K: block K-1 reads back changed
+    uint8_t result;
+};
+
+void PrintTo(const TwiceCase& c, std::ostream* out) {
+    *out << c.name;
 }
+
+class AnsweredTwiceTest : public DownloadTest, public ::testing::WithParamInterface<TwiceCase> {};
+
+// A line that repeats every answer, run after run: a block is verified only by its own
+// answer, so a changed block fails wherever it lies and an intact image always succeeds.
+// (The exact ordering that once let a repeated answer verify the next block is held open
+// on purpose in transfer_seam_test.)
+TEST_P(AnsweredTwiceTest, EveryRunEndsAsTheFlashDeserves) {
+    sim::SimOptions options;
+    options.answerTwice = true;
+    options.corruptBlock = GetParam().corruptBlock;
+    startSim(options);
+    const Bytes bytes = patternImage(5 * 64 - 9, 4);
+    const std::string image = m_dir.write("image.bin", bytes);
+    constexpr size_t RUNS = 8;
+    for (size_t run = 1; run <= RUNS; ++run) {
+        startDownload(image.c_str(), port().c_str(), 0);
+        ASSERT_EQ(awaitResult(20000, run), GetParam().result) << "run " << run;
+        EXPECT_EQ(m_sim->flash(), paddedImage(bytes)) << "run " << run;
+    }
+    size_t enables = 0;
+    for (const auto& frame : hostFrames())
+        enables += frameCommand(frame) == 0x03;
+    EXPECT_EQ(enables, GetParam().result == SUCCESS ? RUNS : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocks, AnsweredTwiceTest,
+                         ::testing::Values(TwiceCase{"IntactImage", 0, SUCCESS},
+                                           TwiceCase{"FirstBlockChanged", 1, VERIFY_FAILED},
+                                           TwiceCase{"MiddleBlockChanged", 3, VERIFY_FAILED},
+                                           TwiceCase{"LastBlockChanged", 5, VERIFY_FAILED}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A target that stores what it is sent and reads one chosen byte back changed. The
 // simulated target changes a byte of its own choosing; the reset-vector option needs the
