@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <iostream>
 
 #include "cli/cli_options.h"
@@ -23,7 +24,13 @@ namespace {
 int listPorts() {
     // The sysfs root can be moved for a test against a fake tree.
     const char* root = std::getenv("TARNLINK_SYSFS_ROOT");
-    const std::vector<SerialPortInfo> ports = listSerialPorts(root != nullptr ? root : "/sys");
+    std::vector<SerialPortInfo> ports;
+    try {
+        ports = listSerialPorts(root != nullptr ? root : "/sys");
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "tarnlink-cli: cannot list the serial ports: %s\n", error.what());
+        return 1;
+    }
     for (const SerialPortInfo& port : ports) {
         std::printf("%s\n", formatSerialPort(port).c_str());
     }

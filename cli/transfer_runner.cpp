@@ -20,11 +20,37 @@ namespace tarnlink {
 
 namespace {
 
-// The signal handler only writes one byte to this pipe; the main thread does the rest.
+// The first interrupt only writes one byte to this pipe; the main thread cancels. The
+// second quits in the handler itself: the main thread may be stuck behind the console's
+// lock (a worker holding it while it waits on a full stderr pipe), and the second Ctrl-C
+// is the user's way out of exactly that.
 std::atomic<int> s_wakeFd{-1};
+std::atomic<int> s_interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free, "used in a signal handler");
 
-extern "C" void onInterrupt(int) {
+[[noreturn]] void quitAtOnce(int signal) {
+    // Only what is safe in a signal handler. The note goes out only if stderr can take it
+    // now: a full pipe must not hold up the quit.
+    static const char text[] = "\nInterrupted again: quitting without waiting for the transfer\n";
+    pollfd out{STDERR_FILENO, POLLOUT, 0};
+    if (::poll(&out, 1, 0) == 1 && (out.revents & POLLOUT) != 0) {
+        [[maybe_unused]] ssize_t ignored = ::write(STDERR_FILENO, text, sizeof text - 1);
+    }
+    // Die of the signal itself, so that a calling shell sees which one (130, 143).
+    ::signal(signal, SIG_DFL);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+    ::raise(signal);
+    ::_exit(128 + signal);
+}
+
+extern "C" void onInterrupt(int signal) {
     const int savedErrno = errno;
+    if (s_interrupts.fetch_add(1) >= 1) {
+        quitAtOnce(signal);
+    }
     const int fd = s_wakeFd.load();
     if (fd >= 0) {
         const char byte = 'I';
@@ -36,6 +62,7 @@ extern "C" void onInterrupt(int) {
 class InterruptHandlers {
   public:
     explicit InterruptHandlers(int wakeFd) {
+        s_interrupts.store(0);
         s_wakeFd.store(wakeFd);
         struct sigaction action {};
         action.sa_handler = onInterrupt;
@@ -83,17 +110,6 @@ class Pipe {
     int m_fds[2];
 };
 
-[[noreturn]] void quitAtOnce() {
-    // Straight to the descriptor, without the console's lock: a worker may hold it while
-    // it waits on a full stderr pipe.
-    static const char text[] = "\nInterrupted again: quitting without waiting for the transfer\n";
-    [[maybe_unused]] ssize_t ignored = ::write(STDERR_FILENO, text, sizeof text - 1);
-    // Die of the signal itself, so a calling shell sees an interrupted program.
-    ::signal(SIGINT, SIG_DFL);
-    ::raise(SIGINT);
-    ::_exit(128 + SIGINT);
-}
-
 }  // namespace
 
 TransferOutcome runTransfer(const CliOptions& options, OutputMode mode) {
@@ -121,7 +137,6 @@ TransferOutcome runTransfer(const CliOptions& options, OutputMode mode) {
     // The start ran on this thread, so the link's error number is the one of this open.
     const int portError = serialLinkLastError();
 
-    int interrupts = 0;
     int result = -1;
     while (result < 0) {
         pollfd wait{pipe.readEnd(), POLLIN, 0};
@@ -136,9 +151,6 @@ TransferOutcome runTransfer(const CliOptions& options, OutputMode mode) {
             continue;
         }
         if (message[0] == 'I') {
-            if (++interrupts >= 2) {
-                quitAtOnce();
-            }
             cancelTransfer();
             target->note("Canceling (Ctrl-C again quits at once)...");
         } else if (message[0] == 'R' && ::read(pipe.readEnd(), message + 1, 1) == 1) {

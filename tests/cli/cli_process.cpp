@@ -112,6 +112,22 @@ void CliProcess::sendSignal(int signal) {
     }
 }
 
+bool CliProcess::waitSignalTaken(int timeoutMs) const {
+    // /proc/<pid>/status: ShdPnd lists the signals sent to the process and not yet taken.
+    const std::string status = "/proc/" + std::to_string(m_pid) + "/status";
+    const double end = nowSeconds() + timeoutMs / 1000.0;
+    while (nowSeconds() < end) {
+        const std::string text = readText(status);
+        const size_t at = text.find("ShdPnd:");
+        if (at != std::string::npos &&
+            text.compare(text.find_first_not_of(" \t", at + 7), 16, "0000000000000000") == 0) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
 CliResult CliProcess::wait(int timeoutMs) {
     CliResult result;
     const double end = nowSeconds() + timeoutMs / 1000.0;

@@ -37,6 +37,9 @@ class CliProcess {
     /// Waits until stderr holds `text`; false after `timeoutMs` or when the child ended.
     bool waitForStderr(const std::string& text, int timeoutMs);
     void sendSignal(int signal);
+    /// Waits until no signal sent to the child is pending any more (it has been taken by
+    /// a thread of the child); false after `timeoutMs`.
+    bool waitSignalTaken(int timeoutMs) const;
     /// Waits for the end; a child still running after `timeoutMs` is killed (exitCode -1,
     /// signal SIGKILL).
     CliResult wait(int timeoutMs);
