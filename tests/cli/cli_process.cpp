@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
+#include "tests/support/child_environment.h"
 
 namespace tarnlink::test {
 
@@ -47,11 +47,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<s
     }
     argv.push_back(nullptr);
 
-    std::vector<std::string> envText;
-    for (char** e = environ; *e != nullptr; ++e) {
-        envText.emplace_back(*e);
-    }
-    envText.insert(envText.end(), env.begin(), env.end());
+    std::vector<std::string> envText = childEnvironment(env);
     std::vector<char*> envp;
     for (std::string& e : envText) {
         envp.push_back(e.data());

@@ -26,7 +26,7 @@ class CliProcess {
   public:
     /// Starts tarnlink-cli with `args`; stdout and stderr go to files, stdin is /dev/null.
     /// `stderrPath` non-empty: stderr opens that path instead (a pty slave, for instance).
-    /// `env` entries ("NAME=value") are added to this process's environment.
+    /// The child's environment is childEnvironment(`env`): none of the caller's own.
     explicit CliProcess(const std::vector<std::string>& args,
                         const std::vector<std::string>& env = {},
                         const std::string& stderrPath = {});

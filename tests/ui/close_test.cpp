@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include "tests/support/child_environment.h"
+
 class CloseTest : public QObject {
     Q_OBJECT
 
@@ -20,7 +22,14 @@ class CloseTest : public QObject {
         QFETCH(bool, returns);
         QProcess child;
         child.setProcessChannelMode(QProcess::SeparateChannels);
-        child.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        QProcessEnvironment environment;
+        for (const std::string& entry :
+             tarnlink::test::childEnvironment({"QT_QPA_PLATFORM=offscreen"})) {
+            const size_t equals = entry.find('=');
+            environment.insert(QString::fromStdString(entry.substr(0, equals)),
+                               QString::fromStdString(entry.substr(equals + 1)));
+        }
+        child.setProcessEnvironment(environment);
         child.start(QStringLiteral(TARNLINK_CLOSE_PROGRAM), {mode});
         QVERIFY(child.waitForStarted(10000));
 
