@@ -15,6 +15,7 @@
 #include "transfer/transfer_context.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
+#include "ui/dialog_notifications.h"
 #include "ui/dialog_template.h"
 #include "ui/port_path.h"
 #include "ui/resource_ids.h"
@@ -75,8 +76,9 @@ CTarnlinkDlg::CTarnlinkDlg(const TransferEngine& engine, QWidget* parent)
 }
 
 CTarnlinkDlg::~CTarnlinkDlg() {
-    // The window goes: notifications that a worker still makes must find no target.
-    clearNotificationTarget();
+    // The window goes: notifications that a worker still makes must find no target. Only
+    // our own registration is ours to clear.
+    clearDialogNotificationTarget(this);
 }
 
 QWidget* CTarnlinkDlg::GetDlgItem(int id) const {
