@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <sstream>
 #include <thread>
 
@@ -223,12 +224,14 @@ TEST_F(CliTransferTest, InterruptCancelsAndFreesThePort) {
     const std::string imagePath = m_dir.write("image.bin", sampleImage(256 * 64));
     CliProcess cli({"load", imagePath, "--port", target->portPath(), "--json"});
     ASSERT_TRUE(cli.waitForStderr("Sending Data Packet 3\n", 20000)) << cli.currentStderr();
+    const auto interrupted = std::chrono::steady_clock::now();
     cli.sendSignal(SIGINT);
     CliResult r = cli.wait(10000);
     EXPECT_EQ(r.exitCode, 8) << r.err;
     EXPECT_EQ(lastLine(r.err), "Download canceled");
     EXPECT_EQ(parseJson(r.out)["name"], "DOWNLOAD_CANCELED");
-    EXPECT_LT(r.seconds, 8.0);
+    // The whole image would take 10 s; the cancel ends it within one wait.
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(5));
 
     // The port is free again: the next load on it goes through.
     const std::string small = m_dir.write("small.bin", sampleImage(64));

@@ -106,7 +106,8 @@ TEST(SimTarget, DropsAGarbledHostFrameAndServesTheNextOne) {
     SimClient client(target.portPath());
     client.send({0xFE, 0x01, 0x4D, 0x04, 0x02, 0x4B});  // handshake with a wrong FCS
     EXPECT_TRUE(client.readFor(QUIET_MS).empty());
-    client.send({0x00, 0x33, 0xFE, 0x01, 0x4D, 0x04, 0x03, 0x4A, 0xFE, 0x01, 0x4D, 0x04, 0x02, 0x4A});
+    client.send(
+        {0x00, 0x33, 0xFE, 0x01, 0x4D, 0x04, 0x03, 0x4A, 0xFE, 0x01, 0x4D, 0x04, 0x02, 0x4A});
     EXPECT_EQ(client.read(5, 1000), HANDSHAKE_ANSWER);
     EXPECT_TRUE(client.readFor(QUIET_MS).empty()) << "exactly one answer";
     EXPECT_EQ(target.frames().size(), 2u) << "the garbled frames are not logged as received";
@@ -446,7 +447,7 @@ TEST(SimTarget, PacedAt115200BaudReadsTakeTheirWireTime) {
     // 7 bytes of request and 72 of answer per read, 10 bits a byte.
     const auto wire = std::chrono::microseconds(READS * (7 + 72) * 10 * 1'000'000LL / 115200);
     EXPECT_GE(elapsed, wire);
-    EXPECT_LT(elapsed, wire * 10) << "pacing far slower than the line";
+    EXPECT_LT(elapsed, wire * 20) << "pacing far slower than the line";
 }
 
 TEST(SimTarget, StopsPromptlyDuringADelayAndLeavesNothingBehind) {
@@ -474,7 +475,7 @@ TEST(SimTarget, StopsPromptlyDuringADelayAndLeavesNothingBehind) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             const auto stopAt = Clock::now();
             target.stop();
-            EXPECT_LT(Clock::now() - stopAt, std::chrono::milliseconds(1000));
+            EXPECT_LT(Clock::now() - stopAt, std::chrono::milliseconds(3000));
         }
         target.stop();  // idempotent
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(options.linkPath)));

@@ -42,13 +42,15 @@ class CloseTest : public QObject {
             out += child.readAllStandardOutput();
         }
         sinceClose.start();
-        QVERIFY(child.waitForFinished(10000));
+        QVERIFY(child.waitForFinished(20000));
         const qint64 elapsed = sinceClose.elapsed();
         out += child.readAllStandardOutput();
 
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);
-        QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed) + " ms"));
+        // The transfer would take a minute; ending at once leaves a wide margin for a
+        // loaded machine.
+        QVERIFY2(elapsed < 10000, qPrintable(QString::number(elapsed) + " ms"));
         // During a transfer the process ends inside InitInstance; idle, InitInstance returns.
         QCOMPARE(out.contains("returned\n"), returns);
     }
