@@ -11,7 +11,7 @@ enum class TestSeam : uint8_t {
     LINK_OPENED,       ///< start, UI thread: the link is open and its reader runs
     WORKER_STARTING,   ///< start, UI thread: the worker thread is about to be made; may throw
     COUNTERS_PRESET,   ///< worker: packetIndex and address preset, nothing sent yet
-    ANSWER_TAKEN,      ///< worker: its wait ended with its answer taken; detail: the token
+    ANSWER_TAKEN,      ///< worker: its wait ended with its answer taken, nothing changed yet
     READ_ACCEPTED,     ///< reader: a read answer was taken, not yet signalled; detail: address
     RESPONSE_HANDLED,  ///< reader: a response frame has been dealt with; detail: command << 16 |
                        ///< address

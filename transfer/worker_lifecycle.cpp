@@ -143,7 +143,6 @@ bool advanceState(TransferContext& ctx, uint8_t from, uint8_t to) {
 
 bool waitForAnswer(TransferContext& ctx, AutoResetEvent& ack, uint32_t timeoutMs) {
     using Clock = std::chrono::steady_clock;
-    [[maybe_unused]] const uint32_t armed = ctx.awaitedAnswer.load();
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const auto left =
@@ -153,7 +152,7 @@ bool waitForAnswer(TransferContext& ctx, AutoResetEvent& ack, uint32_t timeoutMs
             return false;
         }
         if (awaitedAnswerTaken(ctx)) {
-            TARNLINK_TEST_SEAM(ANSWER_TAKEN, armed);
+            TARNLINK_TEST_SEAM(ANSWER_TAKEN, 0);
             return true;
         }
         if (ctx.state.load() == STATE_IDLE) {

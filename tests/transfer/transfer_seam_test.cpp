@@ -38,12 +38,6 @@ uint32_t readAnswerKey(uint16_t address) {
     return uint32_t{0x82} << 16 | address;
 }
 
-// ANSWER_TAKEN's detail is the token the worker armed: its request's command code (above
-// the address) under a marker bit.
-bool isReadToken(uint32_t detail) {
-    return (detail >> 16 & 0xFF) == 0x02;
-}
-
 // What the threads have reached so far: responses dealt with and read answers taken by
 // the reader, requests sent by the worker. A seam waits here for the other thread.
 class Progress {
@@ -57,6 +51,7 @@ class Progress {
     }
     int handledCount(uint32_t key) const { return count(m_handled, key); }
     int acceptedCount(uint16_t address) const { return count(m_accepted, address); }
+    int readsSent(uint16_t address) const { return count(m_sentReads, address); }
     bool readSent(uint16_t address) const { return count(m_sentReads, address) > 0; }
     /// Waits until `ready` holds; false after HOLD_LIMIT.
     bool waitUntil(const std::function<bool()>& ready) {
@@ -137,8 +132,8 @@ TEST_F(SeamTransferTest, SecondAnswerToAVerifyReadNeverCountsForTheNextBlock) {
             if (detail == 0 && m_progress.acceptedCount(0) == 2) {
                 readerReleased = m_progress.waitUntil([&] { return m_progress.readSent(16); });
             }
-        } else if (seam == TestSeam::ANSWER_TAKEN && isReadToken(detail) &&
-                   (detail & 0xFFFF) == 0) {
+        } else if (seam == TestSeam::ANSWER_TAKEN && g_transfer.state.load() == STATE_VERIFY &&
+                   g_transfer.address.load() == 0) {
             secondAnswerSeenInTime = m_progress.waitUntil([&] {
                 return m_progress.handledCount(readAnswerKey(0)) >= 2 ||
                        m_progress.acceptedCount(0) >= 2;
@@ -151,7 +146,8 @@ TEST_F(SeamTransferTest, SecondAnswerToAVerifyReadNeverCountsForTheNextBlock) {
     ASSERT_EQ(awaitResult(20000), VERIFY_FAILED);
     EXPECT_TRUE(secondAnswerSeenInTime) << "the window was not held open";
     EXPECT_TRUE(readerReleased);
-    EXPECT_EQ(m_progress.acceptedCount(0), 1) << "block 0's second answer was accepted";
+    EXPECT_LE(m_progress.acceptedCount(0), m_progress.readsSent(0))
+        << "block 0's read had a second answer accepted";
     for (const auto& frame : hostFrames())
         EXPECT_NE(frameCommand(frame), 0x03) << "an image that did not verify was enabled";
 }
@@ -169,8 +165,9 @@ TEST_F(SeamTransferTest, CryptBlockAnsweredTwiceIsWrittenOnce) {
     test::ScopedTestSeams seams([&](TestSeam seam, uint32_t detail) {
         if (seam == TestSeam::RESPONSE_HANDLED) {
             m_progress.handled(detail);
-        } else if (seam == TestSeam::ANSWER_TAKEN && isReadToken(detail)) {
-            const uint32_t key = readAnswerKey(static_cast<uint16_t>(detail));
+        } else if (seam == TestSeam::ANSWER_TAKEN && g_transfer.packetIndex.load() != 0) {
+            // A block's read (the crypt request's wait is the one with packetIndex 0).
+            const uint32_t key = readAnswerKey(g_transfer.address.load());
             heldOpen += m_progress.waitUntil([&] { return m_progress.handledCount(key) >= 2; });
         }
         return false;
