@@ -2,15 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 
+#include "cli/interrupt_watcher.h"
 #include "link/serial_link.h"
 #include "transfer/crypt_worker.h"
 #include "transfer/download_worker.h"
@@ -20,74 +19,11 @@ namespace tarnlink {
 
 namespace {
 
-// The first interrupt only writes one byte to this pipe; the main thread cancels. The
-// second quits in the handler itself: the main thread may be stuck behind the console's
-// lock (a worker holding it while it waits on a full stderr pipe), and the second Ctrl-C
-// is the user's way out of exactly that.
-std::atomic<int> s_wakeFd{-1};
-std::atomic<int> s_interrupts{0};
-static_assert(std::atomic<int>::is_always_lock_free, "used in a signal handler");
-
-[[noreturn]] void quitAtOnce(int signal) {
-    // Only what is safe in a signal handler. The note goes out only if stderr can take it
-    // now: a full pipe must not hold up the quit.
-    static const char text[] = "\nInterrupted again: quitting without waiting for the transfer\n";
-    pollfd out{STDERR_FILENO, POLLOUT, 0};
-    if (::poll(&out, 1, 0) == 1 && (out.revents & POLLOUT) != 0) {
-        [[maybe_unused]] ssize_t ignored = ::write(STDERR_FILENO, text, sizeof text - 1);
-    }
-    // Die of the signal itself, so that a calling shell sees which one (130, 143).
-    ::signal(signal, SIG_DFL);
-    sigset_t unblock;
-    sigemptyset(&unblock);
-    sigaddset(&unblock, signal);
-    ::pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
-    ::raise(signal);
-    ::_exit(128 + signal);
-}
-
-extern "C" void onInterrupt(int signal) {
-    const int savedErrno = errno;
-    if (s_interrupts.fetch_add(1) >= 1) {
-        quitAtOnce(signal);
-    }
-    const int fd = s_wakeFd.load();
-    if (fd >= 0) {
-        const char byte = 'I';
-        [[maybe_unused]] ssize_t ignored = ::write(fd, &byte, 1);
-    }
-    errno = savedErrno;
-}
-
-class InterruptHandlers {
-  public:
-    explicit InterruptHandlers(int wakeFd) {
-        s_interrupts.store(0);
-        s_wakeFd.store(wakeFd);
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &m_oldInt);
-        ::sigaction(SIGTERM, &action, &m_oldTerm);
-    }
-    ~InterruptHandlers() {
-        ::sigaction(SIGINT, &m_oldInt, nullptr);
-        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
-        s_wakeFd.store(-1);
-    }
-    InterruptHandlers(const InterruptHandlers&) = delete;
-    InterruptHandlers& operator=(const InterruptHandlers&) = delete;
-
-  private:
-    struct sigaction m_oldInt {};
-    struct sigaction m_oldTerm {};
-};
-
 class Pipe {
   public:
     Pipe() {
         if (::pipe2(m_fds, O_CLOEXEC) == 0) {
-            // Neither the handler nor the target may ever block on a full pipe.
+            // Neither the interrupt watcher nor the target may ever block on a full pipe.
             ::fcntl(m_fds[1], F_SETFL, O_NONBLOCK);
         } else {
             m_fds[0] = m_fds[1] = -1;
@@ -124,7 +60,7 @@ TransferOutcome runTransfer(const CliOptions& options, OutputMode mode) {
         return outcome;
     }
     auto target = std::make_shared<ConsoleTarget>(kind, mode, stderr, pipe.writeEnd());
-    InterruptHandlers handlers(pipe.writeEnd());
+    InterruptWatcher interrupts(pipe.writeEnd());
     setNotificationTarget(target);
 
     const auto start = std::chrono::steady_clock::now();
