@@ -4,6 +4,13 @@
 
 namespace tarnlink {
 
+AutoResetEvent::AutoResetEvent() = default;
+AutoResetEvent::~AutoResetEvent() = default;
+
+bool AutoResetEvent::valid() const {
+    return true;
+}
+
 void AutoResetEvent::signal() {
     {
         std::lock_guard lock(m_mutex);
