@@ -54,16 +54,18 @@ void verifyRead(const uint8_t* payload) {
 }
 
 void cryptRead(const uint8_t* payload) {
+    // One answer per read request, for the read in flight: a second answer to a block is
+    // not appended again, and a refusal left over from an earlier read (a repeated end
+    // marker still on the line when the next read-back starts) cannot end this one.
+    const uint16_t blockAddress = blockAddressOf(payload);
+    if (!takeAwaitedAnswer(g_transfer, CMD_READ, blockAddress)) {
+        return;
+    }
     if (payload[STATUS] != 0) {
         // A refused read marks the end of the encrypted image.
         g_transfer.result.store(CRYPT_UPLOADED);
         g_transfer.state.store(STATE_IDLE);
         signalAck();
-        return;
-    }
-    // One block per read request: a second answer to the same read is not appended.
-    const uint16_t blockAddress = blockAddressOf(payload);
-    if (!takeAwaitedAnswer(g_transfer, CMD_READ, blockAddress)) {
         return;
     }
     // Flush each block: a full disk must end the read-back now, not vanish in the buffer.

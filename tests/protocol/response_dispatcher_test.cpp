@@ -257,6 +257,12 @@ std::vector<Row> tableRows() {
          .command = 0x82,
          .blockAddress = 0x10,
          .address = 0x20},
+        {.name = "CryptEndForAnotherAddressIgnored",
+         .state = STATE_CRYPT,
+         .command = 0x82,
+         .status = 1,
+         .blockAddress = 0x10,
+         .address = 0x20},
         {.name = "CryptReadRefusedEndsTheData",
          .state = STATE_CRYPT,
          .command = 0x82,
@@ -361,6 +367,25 @@ TEST_P(DispatcherOnce, SecondAnswerToTheSameRequestIsIgnored) {
     const Bytes once =
         r.blockWritten ? Bytes(payload.begin() + 3, payload.begin() + 3 + BLOCK_BYTES) : Bytes{};
     EXPECT_EQ(fileContent(), once) << "a block appended twice";
+}
+
+TEST_F(Dispatcher, EndOfCryptDataCountsOnlyAsTheAnswerToTheReadInFlight) {
+    // A read-back that has just sent its crypt request: an end marker still on the line from
+    // the last read-back must not end this one as uploaded, with nothing read.
+    g_transfer.state = STATE_CRYPT;
+    expectAnswer(g_transfer, 0x20);
+    Row end{.name = "end", .state = STATE_CRYPT, .command = 0x82, .status = 1};
+    handleResponse(0x82, readPayload(end).data());
+    EXPECT_EQ(m_ack.wait(0), AutoResetEvent::WaitResult::TIMEOUT);
+    EXPECT_EQ(g_transfer.state, STATE_CRYPT);
+    EXPECT_EQ(g_transfer.result, kUntouched);
+    // Once the read of address 0 is in flight, its refusal is the end.
+    expectAnswer(g_transfer, 0x02, 0);
+    handleResponse(0x82, readPayload(end).data());
+    EXPECT_EQ(m_ack.wait(0), AutoResetEvent::WaitResult::SIGNALLED);
+    EXPECT_EQ(g_transfer.state, STATE_IDLE);
+    EXPECT_EQ(g_transfer.result, CRYPT_UPLOADED);
+    EXPECT_TRUE(fileContent().empty());
 }
 
 TEST_P(DispatcherOnce, AnswerWhileNoRequestIsInFlightIsIgnored) {
