@@ -118,7 +118,8 @@ void SimTransferTest::TearDown() {
         m_sim->stop();
         m_sim.reset();
     }
-    EXPECT_EQ(waitForThreadCount(m_threadsBefore), m_threadsBefore) << "a thread was left";
+    // Fewer than before is no leak (a runtime helper may come and go).
+    EXPECT_LE(waitForThreadCount(m_threadsBefore), m_threadsBefore) << "a thread was left";
     auto fds = openFileDescriptors();
     std::sort(fds.begin(), fds.end());
     EXPECT_EQ(fds, m_fdsBefore) << "a descriptor was left open";
