@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "transfer/notifications.h"
+#include "ui/dialog_actions.h"
 #include "ui/transfer_engine.h"
 
 class QMenu;
@@ -63,7 +64,8 @@ class CTarnlinkDlg : public QDialog {
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
-    void startTransfer(bool download);
+    void startTransfer(TransferKind kind);
+    void applyLook(DialogLook look);
 
     const TransferEngine& m_engine;
     int m_busy = 0;

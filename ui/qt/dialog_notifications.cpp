@@ -1,4 +1,4 @@
-#include "ui/dialog_notifications.h"
+#include "ui/qt/dialog_notifications.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "ui/resource_ids.h"
-#include "ui/tarnlink_dlg.h"
+#include "ui/qt/tarnlink_dlg.h"
 
 namespace tarnlink {
 

@@ -1,12 +1,12 @@
-#include "ui/tarnlink_app.h"
+#include "ui/qt/tarnlink_app.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "transfer/notifications.h"
-#include "ui/app_icon.h"
-#include "ui/dialog_notifications.h"
-#include "ui/tarnlink_dlg.h"
+#include "ui/qt/app_icon.h"
+#include "ui/qt/dialog_notifications.h"
+#include "ui/qt/tarnlink_dlg.h"
 #include "ui/transfer_engine.h"
 
 namespace tarnlink {

@@ -1,5 +1,6 @@
-#include "ui/string_resources.h"
+#include "ui/qt/string_resources.h"
 
+#include "ui/dialog_texts.h"
 #include "ui/resource_ids.h"
 
 namespace tarnlink {
@@ -7,7 +8,7 @@ namespace tarnlink {
 QString loadStringResource(int id) {
     switch (id) {
         case IDS_ABOUTBOX:
-            return QStringLiteral("&About Tarnlink...");
+            return QString::fromUtf8(TEXT_ABOUT_MENU_ITEM);
         default:
             return {};
     }

@@ -1,6 +1,6 @@
 // tarnlink: the dialog program.
 
-#include "ui/tarnlink_app.h"
+#include "ui/qt/tarnlink_app.h"
 
 int main(int argc, char** argv) {
     tarnlink::CTarnlinkApp app(argc, argv);

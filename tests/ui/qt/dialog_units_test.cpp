@@ -5,7 +5,7 @@
 #include <string>
 
 #include "ui/dialog_template.h"
-#include "ui/dialog_units.h"
+#include "ui/qt/dialog_units.h"
 #include "ui/port_path.h"
 
 using namespace tarnlink;

@@ -3,18 +3,11 @@
 // a quarter of the dialog font's average character width, a vertical unit an eighth of its
 // height, so a template keeps its proportions at every font size and resolution.
 
+#include "ui/dialog_template.h"
+
 class QFont;
 
 namespace tarnlink {
-
-/// A rectangle or a size in dialog units (x, y, width, height), or in pixels after mapping.
-struct DialogRect {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-    friend bool operator==(const DialogRect&, const DialogRect&) = default;
-};
 
 /// The font's base units in pixels: average character width and character height.
 struct DialogBaseUnits {

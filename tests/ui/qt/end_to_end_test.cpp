@@ -18,11 +18,11 @@
 #include "transfer/download_worker.h"
 #include "transfer/notifications.h"
 #include "transfer/transfer_context.h"
-#include "ui/about_dlg.h"
-#include "ui/dialog_notifications.h"
+#include "ui/qt/about_dlg.h"
+#include "ui/qt/dialog_notifications.h"
 #include "ui/resource_ids.h"
-#include "tests/ui/when_modal.h"
-#include "ui/tarnlink_dlg.h"
+#include "tests/ui/qt/when_modal.h"
+#include "ui/qt/tarnlink_dlg.h"
 #include "ui/transfer_engine.h"
 
 using namespace tarnlink;

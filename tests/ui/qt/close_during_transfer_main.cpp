@@ -21,8 +21,8 @@
 #include "sim/sim_target.h"
 #include "transfer/transfer_context.h"
 #include "ui/resource_ids.h"
-#include "ui/tarnlink_app.h"
-#include "ui/tarnlink_dlg.h"
+#include "ui/qt/tarnlink_app.h"
+#include "ui/qt/tarnlink_dlg.h"
 #include "ui/transfer_engine.h"
 
 using namespace tarnlink;

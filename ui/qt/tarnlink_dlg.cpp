@@ -1,4 +1,4 @@
-#include "ui/tarnlink_dlg.h"
+#include "ui/qt/tarnlink_dlg.h"
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
@@ -13,14 +13,15 @@
 #include <string>
 
 #include "transfer/transfer_context.h"
-#include "ui/about_dlg.h"
-#include "ui/app_icon.h"
-#include "ui/dialog_notifications.h"
-#include "ui/dialog_template.h"
-#include "ui/port_path.h"
+#include "ui/dialog_actions.h"
+#include "ui/dialog_texts.h"
+#include "ui/qt/about_dlg.h"
+#include "ui/qt/app_icon.h"
+#include "ui/qt/dialog_builder.h"
+#include "ui/qt/dialog_notifications.h"
+#include "ui/qt/string_resources.h"
+#include "ui/qt/window_menu.h"
 #include "ui/resource_ids.h"
-#include "ui/string_resources.h"
-#include "ui/window_menu.h"
 
 namespace tarnlink {
 
@@ -52,6 +53,20 @@ void setControlShown(QWidget* control, bool shown) {
     if (control != nullptr) {
         control->setVisible(shown);
     }
+}
+
+// The file dialog's name filters from the shared filter. "*.*" means every file only on
+// Windows; here "*" does.
+QStringList nameFilters(const std::vector<FileFilter>& entries) {
+    QStringList filters;
+    for (const FileFilter& entry : entries) {
+        QString name = QString::fromUtf8(entry.name);
+        if (entry.pattern == "*.*") {
+            name.replace(QStringLiteral("(*.*)"), QStringLiteral("(*)"));
+        }
+        filters.append(name);
+    }
+    return filters;
 }
 
 }  // namespace
@@ -98,7 +113,7 @@ bool CTarnlinkDlg::OnInitDialog() {
     setWindowIcon(m_icon);
 
     if (auto* port = qobject_cast<QLineEdit*>(GetDlgItem(IDC_COM_PORT))) {
-        port->setText(QStringLiteral("1"));
+        port->setText(QString::fromUtf8(TEXT_INITIAL_COM_PORT));
     }
     return true;
 }
@@ -122,62 +137,63 @@ void CTarnlinkDlg::OnSysCommand(unsigned command, intptr_t /*lParam*/) {
 }
 
 intptr_t CTarnlinkDlg::OnTransferDone(uintptr_t wParam, intptr_t /*lParam*/) {
-    const unsigned result = static_cast<unsigned>(wParam & 0xFF);
-    showStatus(transferResultMessage(result));
+    showStatus(transferDoneMessage(wParam));
     m_busy = 0;
     // The bar keeps its position while hidden; the next transfer shows it until its first
     // progress report.
-    setControlShown(GetDlgItem(IDC_PROGRESS), false);
-    setControlText(GetDlgItem(IDC_LOAD), "Load Image");
-    setControlShown(GetDlgItem(IDC_LOAD), true);
-    setControlText(GetDlgItem(IDC_CRYPT), "Crypt Image");
-    setControlShown(GetDlgItem(IDC_CRYPT), true);
+    applyLook(DialogLook::IDLE);
     return 0;
 }
 
 void CTarnlinkDlg::OnBnClickedLoad() {
-    startTransfer(true);
+    startTransfer(TransferKind::DOWNLOAD);
 }
 
 void CTarnlinkDlg::OnBnClickedCrypt() {
-    startTransfer(false);
+    startTransfer(TransferKind::CRYPT_READ_BACK);
 }
 
-void CTarnlinkDlg::startTransfer(bool download) {
-    if (m_busy != 0) {
-        m_engine.cancelTransfer();
-        return;
-    }
-    auto* pathEdit = qobject_cast<QLineEdit*>(GetDlgItem(IDC_IMAGE_PATH));
-    auto* portEdit = qobject_cast<QLineEdit*>(GetDlgItem(IDC_COM_PORT));
-    uint8_t skipResetVector = 0;
-    if (download) {
-        // Read before any other test, as every Load start does.
-        const auto* check = qobject_cast<QCheckBox*>(GetDlgItem(IDC_NO_RESET_VERIFY));
-        skipResetVector = (buttonStateBits(check) & 3) != 0 ? 1 : 0;
-    }
-    if (pathEdit == nullptr || portEdit == nullptr) {
-        return;
-    }
-    const QByteArray path = QFile::encodeName(pathEdit->text());
-    const std::string portPath = portPathFromText(portEdit->text().toLocal8Bit().toStdString());
-    if (path.isEmpty()) {
-        // A path of blanks counts as given: it is not trimmed.
-        showStatus(download ? "Please specify a file to transmit"
-                            : "Please specify path & name of a binary file to receive the crypt.");
-        return;
+void CTarnlinkDlg::startTransfer(TransferKind kind) {
+    const auto* pathEdit = qobject_cast<QLineEdit*>(GetDlgItem(IDC_IMAGE_PATH));
+    const auto* portEdit = qobject_cast<QLineEdit*>(GetDlgItem(IDC_COM_PORT));
+    const auto* check = qobject_cast<QCheckBox*>(GetDlgItem(IDC_NO_RESET_VERIFY));
+    // The image path goes to the C library as the file system spells it; the port text is
+    // read as the system's 8-bit text, as strtol sees it.
+    const std::string path = pathEdit ? QFile::encodeName(pathEdit->text()).toStdString() : "";
+    const std::string portText = portEdit ? portEdit->text().toLocal8Bit().toStdString() : "";
+    const StartDecision decision =
+        decideStart(kind, m_busy, pathEdit ? &path : nullptr, portEdit ? &portText : nullptr,
+                    kind == TransferKind::DOWNLOAD ? buttonStateBits(check) : 0);
+    switch (decision.action) {
+        case StartDecision::Action::CANCEL_TRANSFER:
+            m_engine.cancelTransfer();
+            return;
+        case StartDecision::Action::NOTHING:
+            return;
+        case StartDecision::Action::SHOW_MESSAGE:
+            showStatus(decision.message);
+            return;
+        case StartDecision::Action::START_TRANSFER:
+            break;
     }
     // The busy look comes before the start call: a start that fails at once reports
     // through WM_TRANSFER_DONE, which must find the busy look to undo it.
     m_busy = 1;
-    setControlText(GetDlgItem(download ? IDC_LOAD : IDC_CRYPT), "Cancel");
-    setControlShown(GetDlgItem(IDC_PROGRESS), true);
-    setControlShown(GetDlgItem(download ? IDC_CRYPT : IDC_LOAD), false);
-    if (download) {
-        m_engine.startDownload(path.constData(), portPath.c_str(), skipResetVector);
+    applyLook(decision.look);
+    if (kind == TransferKind::DOWNLOAD) {
+        m_engine.startDownload(path.c_str(), decision.portPath.c_str(), decision.skipResetVector);
     } else {
-        m_engine.startCryptReadBack(path.constData(), portPath.c_str());
+        m_engine.startCryptReadBack(path.c_str(), decision.portPath.c_str());
     }
+}
+
+void CTarnlinkDlg::applyLook(DialogLook look) {
+    const LookOfControls& controls = controlsOf(look);
+    setControlText(GetDlgItem(IDC_LOAD), controls.loadText);
+    setControlShown(GetDlgItem(IDC_LOAD), controls.loadShown);
+    setControlText(GetDlgItem(IDC_CRYPT), controls.cryptText);
+    setControlShown(GetDlgItem(IDC_CRYPT), controls.cryptShown);
+    setControlShown(GetDlgItem(IDC_PROGRESS), controls.progressShown);
 }
 
 void CTarnlinkDlg::OnBnClickedBrowse() {
@@ -190,9 +206,11 @@ void CTarnlinkDlg::OnBnClickedBrowse() {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // Any name, also one that does not exist yet: the same path names the crypt output file.
     dialog.setFileMode(QFileDialog::AnyFile);
-    // "*.*" means every file only on Windows; here "*" does.
-    dialog.setNameFilters({QStringLiteral("Binary (*.bin)"), QStringLiteral("All Files (*)")});
-    dialog.selectNameFilter(QStringLiteral("Binary (*.bin)"));
+    const QStringList filters = nameFilters(parseFileFilter(BROWSE_FILTER));
+    dialog.setNameFilters(filters);
+    if (!filters.isEmpty()) {
+        dialog.selectNameFilter(filters.first());
+    }
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }

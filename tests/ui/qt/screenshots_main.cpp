@@ -1,6 +1,6 @@
 // Takes the README's pictures of the main window: idle, and while a download to the
 // simulated target is writing blocks. Run under a real X server (not offscreen):
-//   xvfb-run -a -s "-screen 0 1024x768x24" build/tests/ui/ui_screenshots docs
+//   xvfb-run -a -s "-screen 0 1024x768x24" build/tests/ui/qt/ui_screenshots docs
 
 #include <QApplication>
 #include <QDir>
@@ -17,9 +17,9 @@
 #include "transfer/download_worker.h"
 #include "transfer/notifications.h"
 #include "transfer/transfer_context.h"
-#include "ui/dialog_notifications.h"
+#include "ui/qt/dialog_notifications.h"
 #include "ui/resource_ids.h"
-#include "ui/tarnlink_dlg.h"
+#include "ui/qt/tarnlink_dlg.h"
 #include "ui/transfer_engine.h"
 
 using namespace tarnlink;

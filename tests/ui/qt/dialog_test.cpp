@@ -22,15 +22,17 @@
 #include <thread>
 #include <vector>
 
-#include "tests/ui/when_modal.h"
+#include "tests/ui/qt/when_modal.h"
 #include "transfer/notifications.h"
 #include "transfer/transfer_context.h"
-#include "ui/about_dlg.h"
-#include "ui/dialog_notifications.h"
 #include "ui/dialog_template.h"
+#include "ui/qt/about_dlg.h"
+#include "ui/qt/dialog_builder.h"
+#include "ui/qt/dialog_notifications.h"
+#include "ui/qt/dialog_units.h"
+#include "ui/qt/tarnlink_dlg.h"
+#include "ui/qt/window_menu.h"
 #include "ui/resource_ids.h"
-#include "ui/tarnlink_dlg.h"
-#include "ui/window_menu.h"
 
 using namespace tarnlink;
 
@@ -551,9 +553,9 @@ class DialogTest : public QObject {
     void aboutBox_data() {
         QTest::addColumn<int>("key");
         QTest::addColumn<unsigned>("command");
-        QTest::newRow("Enter") << int(Qt::Key_Return) << IDM_ABOUTBOX;
-        QTest::newRow("Escape") << int(Qt::Key_Escape) << IDM_ABOUTBOX;
-        QTest::newRow("low bits ignored") << int(Qt::Key_Return) << (IDM_ABOUTBOX | 0xF);
+        QTest::newRow("Enter") << int(Qt::Key_Return) << unsigned(IDM_ABOUTBOX);
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << unsigned(IDM_ABOUTBOX);
+        QTest::newRow("low bits ignored") << int(Qt::Key_Return) << unsigned(IDM_ABOUTBOX | 0xF);
     }
     void aboutBox() {
         QFETCH(int, key);

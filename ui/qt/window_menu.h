@@ -10,6 +10,10 @@ class QMenu;
 
 namespace tarnlink {
 
+/// The platform's own window-menu commands that the dialog's menu offers as well.
+inline constexpr unsigned SC_MINIMIZE = 0xF020;
+inline constexpr unsigned SC_CLOSE = 0xF060;
+
 /// Name of the Qt property of each item that holds its command number.
 inline constexpr const char* COMMAND_PROPERTY = "sysCommand";
 

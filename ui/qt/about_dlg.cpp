@@ -1,9 +1,9 @@
-#include "ui/about_dlg.h"
+#include "ui/qt/about_dlg.h"
 
 #include <QPushButton>
 
-#include "ui/app_icon.h"
-#include "ui/dialog_template.h"
+#include "ui/qt/app_icon.h"
+#include "ui/qt/dialog_builder.h"
 #include "ui/resource_ids.h"
 
 namespace tarnlink {
