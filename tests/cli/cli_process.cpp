@@ -38,7 +38,7 @@ std::string cliPath() {
 }
 
 CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                       const std::string& stderrPath) {
+                       const std::string& stderrPath, bool inherit) {
     std::vector<std::string> argvText{cliPath()};
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -48,7 +48,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<s
     argv.push_back(nullptr);
 
     std::vector<std::string> envText;
-    for (char** e = environ; *e != nullptr; ++e) {
+    for (char** e = environ; inherit && *e != nullptr; ++e) {
         envText.emplace_back(*e);
     }
     envText.insert(envText.end(), env.begin(), env.end());
@@ -143,6 +143,23 @@ CliResult CliProcess::wait(int timeoutMs) {
 CliResult runCli(const std::vector<std::string>& args, int timeoutMs,
                  const std::vector<std::string>& env) {
     CliProcess process(args, env);
+    return process.wait(timeoutMs);
+}
+
+std::vector<std::string> explicitEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> env{"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8", "TERM=dumb"};
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
+        if (const char* value = std::getenv(name)) {
+            env.push_back(std::string(name) + "=" + value);
+        }
+    }
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
+CliResult runCliIsolated(const std::vector<std::string>& args,
+                         const std::vector<std::string>& extra, int timeoutMs) {
+    CliProcess process(args, explicitEnvironment(extra), {}, false);
     return process.wait(timeoutMs);
 }
 

@@ -26,10 +26,11 @@ class CliProcess {
   public:
     /// Starts tarnlink-cli with `args`; stdout and stderr go to files, stdin is /dev/null.
     /// `stderrPath` non-empty: stderr opens that path instead (a pty slave, for instance).
-    /// `env` entries ("NAME=value") are added to this process's environment.
+    /// `env` entries ("NAME=value") are added to this process's environment, or with
+    /// `inherit` false are the child's whole environment.
     explicit CliProcess(const std::vector<std::string>& args,
                         const std::vector<std::string>& env = {},
-                        const std::string& stderrPath = {});
+                        const std::string& stderrPath = {}, bool inherit = true);
     ~CliProcess();  ///< kills a child that still runs
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
@@ -51,5 +52,13 @@ class CliProcess {
 /// Runs tarnlink-cli to its end.
 CliResult runCli(const std::vector<std::string>& args, int timeoutMs = 60000,
                  const std::vector<std::string>& env = {});
+
+/// A child's whole environment, the same whoever runs the tests: a fixed PATH, locale and
+/// terminal, the sanitizers' settings of this process, then `extra`.
+std::vector<std::string> explicitEnvironment(const std::vector<std::string>& extra);
+
+/// Runs tarnlink-cli to its end with exactly explicitEnvironment(`extra`).
+CliResult runCliIsolated(const std::vector<std::string>& args,
+                         const std::vector<std::string>& extra, int timeoutMs = 60000);
 
 }  // namespace tarnlink::test
