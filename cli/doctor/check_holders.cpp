@@ -15,16 +15,29 @@ std::string stopCommand(const ProcessInfo& holder, const UserIdentity& user) {
     return std::string(ours ? "" : "sudo ") + "kill " + std::to_string(holder.pid);
 }
 
+constexpr uint32_t PTY_SLAVE_MAJOR = 136;
+
+// A pseudo-terminal's master is its far end (a simulator, a terminal emulator): the
+// process there is the line, not a rival for it.
+bool holdsFarEnd(const ProcessInfo& process, const PortFacts& port) {
+    return port.major == PTY_SLAVE_MAJOR &&
+           std::find(process.ptyMasters.begin(), process.ptyMasters.end(), port.minor) !=
+               process.ptyMasters.end();
+}
+
 }  // namespace
 
 Finding checkHolders(const PortFacts& port, const SystemFacts& system) {
     Finding finding{port.devicePath, "holder", Status::OK, {}, {}};
     const DeviceNumber device{port.major, port.minor};
     std::vector<const ProcessInfo*> holders;
+    const ProcessInfo* farEnd = nullptr;
     int hidden = 0;
     for (const ProcessInfo& process : system.processes) {
         if (!process.filesVisible) {
             ++hidden;
+        } else if (holdsFarEnd(process, port)) {
+            farEnd = &process;
         } else if (std::find(process.devices.begin(), process.devices.end(), device) !=
                    process.devices.end()) {
             holders.push_back(&process);
@@ -32,6 +45,10 @@ Finding checkHolders(const PortFacts& port, const SystemFacts& system) {
     }
     if (holders.empty()) {
         finding.found = "no process has it open";
+        if (farEnd != nullptr) {
+            finding.found +=
+                "; its other end is " + farEnd->name + " (pid " + std::to_string(farEnd->pid) + ")";
+        }
         if (hidden > 0) {
             finding.found += " (the open files of " + std::to_string(hidden) +
                              " processes of other users are hidden from you; sudo "
@@ -49,7 +66,7 @@ Finding checkHolders(const PortFacts& port, const SystemFacts& system) {
             finding.fix += (finding.fix.empty() ? "" : "; ") + command;
         }
     }
-    finding.found += ": a transfer cannot open the port while it is";
+    finding.found += ": a transfer needs the port to itself";
     return finding;
 }
 

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 namespace tarnlink::doctor {
 
@@ -16,6 +18,20 @@ namespace {
 bool isPid(const std::string& name) {
     return !name.empty() && name.size() < 10 &&
            std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+constexpr uint32_t TTYAUX_MAJOR = 5;
+constexpr uint32_t PTMX_MINOR = 2;
+
+// A master opened through /dev/ptmx says in its fdinfo which pseudo-terminal it belongs to.
+void readPtyMaster(const fs::path& fdinfo, ProcessInfo& process) {
+    std::ifstream in(fdinfo);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("tty-index:", 0) == 0) {
+            process.ptyMasters.push_back(
+                static_cast<uint32_t>(std::strtoul(line.c_str() + 10, nullptr, 10)));
+        }
+    }
 }
 
 void readOpenDevices(const fs::path& fdDir, ProcessInfo& process) {
@@ -34,8 +50,14 @@ void readOpenDevices(const fs::path& fdDir, ProcessInfo& process) {
         }
         // stat follows the fd's link to the open file itself, whatever its path was.
         struct stat info {};
-        if (::stat(fd.path().c_str(), &info) == 0 && S_ISCHR(info.st_mode)) {
-            process.devices.push_back({::major(info.st_rdev), ::minor(info.st_rdev)});
+        if (::stat(fd.path().c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) {
+            continue;
+        }
+        const DeviceNumber device{::major(info.st_rdev), ::minor(info.st_rdev)};
+        if (device == DeviceNumber{TTYAUX_MAJOR, PTMX_MINOR}) {
+            readPtyMaster(fdDir.parent_path() / "fdinfo" / fd.path().filename(), process);
+        } else {
+            process.devices.push_back(device);
         }
     }
 }

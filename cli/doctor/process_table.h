@@ -22,6 +22,7 @@ struct ProcessInfo {
     uint32_t uid = 0;
     bool filesVisible = false;          ///< its fd folder could be read
     std::vector<DeviceNumber> devices;  ///< character devices among its open files
+    std::vector<uint32_t> ptyMasters;   ///< pseudo-terminals whose master side it holds
 };
 
 /// Every process; their open files only as far as this user may see them.

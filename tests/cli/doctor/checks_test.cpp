@@ -47,6 +47,11 @@ PortFacts ch340Port() {
     return port;
 }
 
+ProcessInfo process(int pid, const std::string& name, uint32_t uid, bool filesVisible,
+                    std::vector<DeviceNumber> devices = {}, std::vector<uint32_t> ptyMasters = {}) {
+    return ProcessInfo{pid, name, uid, filesVisible, std::move(devices), std::move(ptyMasters)};
+}
+
 class ChecksTest : public ::testing::Test {
   protected:
     // alice (4242), in no group but her own; bob (1001) is listed in dialout.
@@ -107,36 +112,57 @@ TEST_F(ChecksTest, PortOnlyRootMayOpenPointsAtTheUdevRule) {
 }
 
 TEST_F(ChecksTest, PortHeldByMinicomNamesItsPidAndHowToEndIt) {
-    m_processes = {{100, "bash", ALICE, true, {{136, 2}}},
-                   {4321, "minicom", ALICE, true, {{5, 0}, {188, 0}}},
-                   {4400, "screen", 0, true, {{188, 0}}},
-                   {1, "systemd", 0, false, {}}};
+    m_processes = {process(100, "bash", ALICE, true, {{136, 2}}),
+                   process(4321, "minicom", ALICE, true, {{5, 0}, {188, 0}}),
+                   process(4400, "screen", 0, true, {{188, 0}}), process(1, "systemd", 0, false)};
     const Finding finding = checkHolders(ftdiPort(), system());
     EXPECT_EQ(finding.status, Status::FAIL);
     EXPECT_EQ(finding.found,
-              "held open by minicom (pid 4321), screen (pid 4400): a transfer cannot open the "
-              "port while it is");
+              "held open by minicom (pid 4321), screen (pid 4400): a transfer needs the port to "
+              "itself");
     // Another user's process needs root to be ended.
     EXPECT_EQ(finding.fix, "kill 4321; sudo kill 4400");
 
-    m_processes = {{4321, "minicom", ALICE, true, {{188, 1}}}, {1, "systemd", 0, false, {}}};
+    m_processes = {process(4321, "minicom", ALICE, true, {{188, 1}}),
+                   process(1, "systemd", 0, false)};
     const Finding free = checkHolders(ftdiPort(), system());
     EXPECT_EQ(free.status, Status::OK);
     EXPECT_NE(free.found.find("of 1 processes of other users are hidden"), std::string::npos)
         << free.found;
 }
 
+TEST_F(ChecksTest, ThePseudoTerminalsOwnFarEndIsNoRival) {
+    PortFacts pty = ftdiPort();
+    pty.devicePath = "/dev/pts/7";
+    pty.major = 136;
+    pty.minor = 7;
+    // The simulator holds the master of pts/7 and, to keep it from hanging up, its slave.
+    m_processes = {process(900, "tarnlink-sim", ALICE, true, {{136, 7}}, {7}),
+                   process(901, "other-sim", ALICE, true, {{136, 8}}, {8})};
+    Finding finding = checkHolders(pty, system());
+    EXPECT_EQ(finding.status, Status::OK);
+    EXPECT_EQ(finding.found, "no process has it open; its other end is tarnlink-sim (pid 900)");
+
+    m_processes.push_back(process(902, "cat", ALICE, true, {{136, 7}}));
+    finding = checkHolders(pty, system());
+    EXPECT_EQ(finding.status, Status::FAIL);
+    EXPECT_EQ(finding.fix, "kill 902");
+}
+
 TEST_F(ChecksTest, ModemManagerWithoutTheIgnorePropertyIsAWarning) {
     const PortFacts port = ftdiPort();
     EXPECT_EQ(checkModemManager(&port, system()).found, "ModemManager is not running");
 
-    m_processes = {{612, "ModemManager", 0, false, {}}};
+    m_processes = {process(612, "ModemManager", 0, false)};
     m_fake.setUdevRecord("c188:0", {"E:ID_VENDOR_ID=0403", "G:systemd"});
     Finding finding = checkModemManager(&port, system());
     EXPECT_EQ(finding.status, Status::WARN);
     EXPECT_NE(finding.found.find("ModemManager is running (pid 612)"), std::string::npos);
     EXPECT_NE(finding.found.find("no ID_MM_DEVICE_IGNORE=1"), std::string::npos);
     EXPECT_EQ(finding.fix, udevRuleInstallCommand()) << "the rule is not installed";
+
+    m_fake.setUdevRecord("c188:0", {"E:ID_MM_DEVICE_IGNORE=0"});
+    EXPECT_EQ(checkModemManager(&port, system()).status, Status::WARN) << "0 does not ignore";
 
     m_fake.installUdevRule();
     EXPECT_EQ(checkModemManager(&port, system()).fix, udevRuleApplyCommand());
@@ -197,7 +223,7 @@ TEST_F(ChecksTest, BrlttyRulesThatClaimTheAdapterAreAWarning) {
     EXPECT_EQ(finding.fix, "sudo apt remove brltty");
     EXPECT_EQ(checkBrltty(&ftdi, system()).status, Status::OK) << "a commented-out rule";
 
-    m_processes = {{777, "brltty", 0, false, {}}};
+    m_processes = {process(777, "brltty", 0, false)};
     m_fake.write("/etc/udev/rules.d/90-brltty-local.rules",
                  "SUBSYSTEM==\"usb\", ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6001|6010\", "
                  "TAG+=\"brltty\"\n");

@@ -68,6 +68,16 @@ TEST(DoctorGatherTest, ProcessesShowTheDevicesTheyHoldOpen) {
     EXPECT_EQ(processes[1].devices, (std::vector<DeviceNumber>{{1, 3}, {port.major, port.minor}}));
 }
 
+TEST(DoctorGatherTest, APseudoTerminalMasterIsKnownByItsIndex) {
+    FakeSystem fake;
+    fake.addProcess(900, "tarnlink-sim", {"/dev/ptmx", "/dev/null"});
+    fake.write("/proc/900/fdinfo/3", "pos:\t0\nflags:\t02100002\ntty-index:\t5\n");
+    const std::vector<ProcessInfo> processes = listProcesses(SystemRoot(fake.root()));
+    ASSERT_EQ(processes.size(), 1u);
+    EXPECT_EQ(processes[0].ptyMasters, (std::vector<uint32_t>{5}));
+    EXPECT_EQ(processes[0].devices, (std::vector<DeviceNumber>{{1, 3}})) << "ptmx is no port";
+}
+
 TEST(DoctorGatherTest, UdevRecordsGiveTheirPropertiesAndTags) {
     FakeSystem fake;
     fake.setUdevRecord("c188:0", {"I:1234", "E:ID_MM_DEVICE_IGNORE=1", "E:ID_MODEL=FT232R_USB_UART",
