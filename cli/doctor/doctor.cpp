@@ -92,20 +92,20 @@ std::string reportText(const std::vector<Finding>& findings) {
 }
 
 std::string reportJson(const std::vector<Finding>& findings) {
-    nlohmann::json checks = nlohmann::json::array();
+    nlohmann::ordered_json checks = nlohmann::ordered_json::array();
     for (const Finding& f : findings) {
         checks.push_back({{"port", f.subject},
                           {"check", f.check},
                           {"status", statusText(f.status)},
                           {"found", f.found},
-                          {"fix", f.fix.empty() ? nlohmann::json() : nlohmann::json(f.fix)}});
+                          {"fix", f.fix.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(f.fix)}});
     }
-    const nlohmann::json report = {{"checks", checks},
+    const nlohmann::ordered_json report = {{"checks", checks},
                                    {"ok", countOf(findings, Status::OK)},
                                    {"warn", countOf(findings, Status::WARN)},
                                    {"fail", countOf(findings, Status::FAIL)}};
     // Invalid UTF-8 from a file name or a process name must not abort the report.
-    return report.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return report.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 int exitStatus(const std::vector<Finding>& findings) {

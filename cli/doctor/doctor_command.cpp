@@ -34,11 +34,11 @@ int runDoctorCommand(const DoctorOptions& options) {
 std::string slowLineAdvice(const std::string& devicePath) {
     const doctor::SystemRoot root = doctor::systemRootFromEnvironment();
     const doctor::PortFacts port = doctor::gatherPortFacts(root, devicePath);
-    const std::string timer = doctor::latencyTimerCommand(port);
-    const doctor::RuleInstallation rule = doctor::findUdevRule(root);
-    std::string advice;
-    if (!timer.empty()) {
-        advice = "the adapter's latency timer; fix: " + timer;
+    const int timer = port.sysfs ? port.sysfs->latencyTimerMs : -1;
+    if (timer > 1) {
+        std::string advice = "the adapter's latency timer (" + std::to_string(timer) +
+                             " ms); fix: " + doctor::latencyTimerCommand(port);
+        const doctor::RuleInstallation rule = doctor::findUdevRule(root);
         if (rule.state != doctor::RuleState::INSTALLED) {
             advice += ", and for good: " + doctor::udevRuleInstallCommand();
         } else {
@@ -46,8 +46,9 @@ std::string slowLineAdvice(const std::string& devicePath) {
         }
         return advice;
     }
-    return "a USB serial adapter that holds answers back (its latency timer) or a slow "
-           "driver; run: tarnlink-cli doctor --port " +
+    // No timer to blame (none, or already 1 ms): let the doctor look at the whole set-up.
+    return "a USB serial adapter or driver that holds answers back; run: tarnlink-cli doctor "
+           "--port " +
            devicePath;
 }
 

@@ -30,9 +30,10 @@ struct LoadRun {
     nlohmann::json json;
 };
 
-// A 2000-byte load (32 blocks) at the line's own speed, the port seen as ttyUSB0.
-LoadRun loadThroughAdapter(uint32_t latencyTimerMs,
-                           const std::vector<std::string>& extraArgs = {}) {
+// A 2000-byte load (32 blocks) at the line's own speed, the port seen as ttyUSB0 with
+// `sysfsTimerMs` in its sysfs latency_timer.
+LoadRun loadThroughAdapter(uint32_t latencyTimerMs, const std::vector<std::string>& extraArgs = {},
+                           int sysfsTimerMs = 16) {
     sim::SimOptions options;
     options.baud = 115200;
     options.latencyTimerMs = latencyTimerMs;
@@ -40,6 +41,7 @@ LoadRun loadThroughAdapter(uint32_t latencyTimerMs,
     EXPECT_TRUE(target.start());
     test::FakeSystem fake;
     fake.attach("ttyUSB0", target.portPath());
+    fake.setFtdiLatencyTimer(sysfsTimerMs);
     test::TempDir dir;
     const std::string image = dir.write("image.bin", std::vector<uint8_t>(2000, 0x5A));
     std::vector<std::string> args{"load", image, "--port", target.portPath(), "--json"};
@@ -58,7 +60,7 @@ TEST(CliSlowLineTest, AnAdapterHoldingAnswers16MsIsNamedOnceWithItsFix) {
     EXPECT_EQ(occurrences(run.result.err, WARNING), 1u) << run.result.err;
     const size_t at = run.result.err.find(WARNING);
     const std::string line = run.result.err.substr(at, run.result.err.find('\n', at) - at);
-    EXPECT_NE(line.find("Probable cause: the adapter's latency timer; fix: echo 1 | sudo tee "
+    EXPECT_NE(line.find("Probable cause: the adapter's latency timer (16 ms); fix: echo 1 | sudo tee "
                         "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer, and for good: "
                         "tarnlink-cli doctor --udev-rule | sudo tee "
                         "/etc/udev/rules.d/60-tarnlink.rules"),
@@ -73,6 +75,16 @@ TEST(CliSlowLineTest, AnAdapterHoldingAnswers16MsIsNamedOnceWithItsFix) {
     const double efficiency = run.json.at("efficiency").get<double>();
     EXPECT_GT(efficiency, 0.0);
     EXPECT_LT(efficiency, 0.6) << "most of the time goes to waiting";
+}
+
+TEST(CliSlowLineTest, WithTheTimerAlreadyAt1MsTheWarningSendsToTheDoctor) {
+    const LoadRun run = loadThroughAdapter(16, {}, 1);
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.err;
+    EXPECT_NE(run.result.err.find("Probable cause: a USB serial adapter or driver that holds "
+                                  "answers back; run: tarnlink-cli doctor --port /dev/pts/"),
+              std::string::npos)
+        << run.result.err;
+    EXPECT_EQ(run.result.err.find("echo 1"), std::string::npos) << "the timer is 1 already";
 }
 
 TEST(CliSlowLineTest, AnAdapterThatPassesAnswersOnAtOnceGivesNoWarning) {
