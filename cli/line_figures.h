@@ -15,8 +15,9 @@ namespace tarnlink {
 /// Answers that start later than this point at a device that holds them back; a direct
 /// line answers in well under a millisecond.
 inline constexpr double SLOW_TURNAROUND_MS = 4.0;
-/// The warning waits for this many exchanges unless the transfer ends first.
-inline constexpr uint32_t SLOW_LINE_MIN_SAMPLES = 4;
+/// Fewer exchanges than this are not judged: a handful of answers delayed by a busy
+/// machine would pass for a slow adapter, and a transfer that short hardly suffers.
+inline constexpr uint32_t SLOW_LINE_MIN_SAMPLES = 16;
 
 struct LineFigures {
     uint32_t exchanges = 0;    ///< turnarounds measured
