@@ -27,10 +27,10 @@
 
 #include "transfer/notifications.h"
 #include "transfer/transfer_context.h"
-#include "ui/dialog_notifications.h"
+#include "ui/qt/dialog_notifications.h"
 #include "ui/resource_ids.h"
-#include "ui/tarnlink_app.h"
-#include "ui/tarnlink_dlg.h"
+#include "ui/qt/tarnlink_app.h"
+#include "ui/qt/tarnlink_dlg.h"
 
 using namespace tarnlink;
 

@@ -5,9 +5,9 @@
 
 namespace tarnlink {
 
-/// "3" and "COM3" (any case) become "\\.\COM3", which the serial link maps to a device;
-/// any other text is a device path and is returned unchanged. Empty when the text names
-/// no port: "", "0", "COM0", or a COM number above 9999.
+/// The device that `text` names, by the link's one port-name rule (serialPortDevicePath):
+/// "3", "COM3" (any case) and "\\.\COM3" name COM port 3; an absolute device path is kept.
+/// Empty when the text names no port: "", "0", "COM0", "-3", "COM3x", a relative path.
 std::string portPathFromArgument(const std::string& text);
 
 }  // namespace tarnlink

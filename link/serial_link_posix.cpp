@@ -18,8 +18,11 @@
 #include <system_error>
 #include <thread>
 
-#include "link/com_port_name.h"
+#include "link/port_name.h"
+#include "link/reader_hand_over.h"
+#include "link/serial_line_settings_posix.h"
 #include "link/serial_link.h"
+#include "link/serial_link_close_wait.h"
 #include "link/serial_link_error.h"
 #include "link/serial_low_latency.h"
 
@@ -27,25 +30,24 @@ namespace tarnlink {
 
 struct SerialLink {
     int port = -1;
-    int stop = -1;           // eventfd; readable once serialLinkClose has asked the reader to end
+    int stop = -1;  // eventfd; readable once serialLinkClose has asked the reader to end
     std::atomic<bool> stopRequested{false};  // the same request, cheap to look at between bytes
-    bool exclusive = false;  // TIOCEXCL set by us, to be cleared on the way out
+    bool exclusive = false;                  // TIOCEXCL set by us, to be cleared on the way out
     std::thread reader;
     RxCallback callback = nullptr;
     void* context = nullptr;
 
-    // Hand-over between the reader's end and serialLinkClose: whoever comes last frees.
+    // The close waits on these for the reader's end; the hand-over decides who releases.
     std::mutex endMutex;
     std::condition_variable endCond;
     bool readerEnded = false;  // guarded by endMutex
-    bool abandoned = false;    // guarded by endMutex; the reader now owns the record
+    ReaderHandOver handOver;
 };
 
 namespace {
 
 constexpr int READ_WAIT_MS = 1000;
 constexpr int FAILED_WAIT_PAUSE_MS = 1000;
-constexpr auto CLOSE_WAIT = std::chrono::milliseconds(20000);
 constexpr int32_t READ_BUFFER_SIZE = 256;
 
 bool isMissingModemLines(int error) {
@@ -68,32 +70,35 @@ void releaseLink(SerialLink* link) {
     delete link;
 }
 
+// What the system's answer to open() means to the user.
+PortOpenFailure openFailureOf(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case ENOTDIR:
+            return PortOpenFailure::NO_SUCH_PORT;
+        case EACCES:
+        case EPERM:
+            return PortOpenFailure::ACCESS_DENIED;
+        case EBUSY:
+            return PortOpenFailure::IN_USE;
+        default:
+            return PortOpenFailure::SYSTEM_ERROR;
+    }
+}
+
 // Fails the open: records why, undoes everything acquired so far.
-SerialLink* failOpen(SerialLink* link, int error) {
-    setSerialLinkLastError(error);
+SerialLink* failOpen(SerialLink* link, PortOpenFailure failure, int error) {
+    setSerialLinkLastFailure(failure, error);
     releaseLink(link);
     return nullptr;
 }
 
-bool applyLineSettings(int fd) {
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) {
-        return false;
-    }
-    // Frames are not escaped: every byte value must pass untouched, so no CR/LF mapping,
-    // no XON/XOFF, no parity marking or stripping, no break or echo handling.
-    cfmakeraw(&tio);
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | PARMRK | INPCK | ISTRIP | INLCR |
-                                          IGNCR | ICRNL | IGNBRK | BRKINT);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    // A read waits for at least one byte; the reader polls before it reads anyway.
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    if (cfsetispeed(&tio, B115200) != 0 || cfsetospeed(&tio, B115200) != 0) {
-        return false;
-    }
-    return tcsetattr(fd, TCSANOW, &tio) == 0;
+// Pseudo-terminals and many USB adapters have no modem lines to set.
+bool clearRts(int fd) {
+    const int rts = TIOCM_RTS;
+    return ioctl(fd, TIOCMBIC, &rts) == 0 || isMissingModemLines(errno);
 }
 
 int32_t clampReadSize(int32_t requested) {
@@ -102,46 +107,38 @@ int32_t clampReadSize(int32_t requested) {
 
 void readerThreadMain(SerialLink* link) {
     (void)serialLinkReader(link);
-    bool ownsRecord = false;
     {
         std::lock_guard lock(link->endMutex);
         link->readerEnded = true;
-        ownsRecord = link->abandoned;
         link->endCond.notify_all();
     }
-    // After the unlock the record may already be gone, unless the close handed it to us.
-    if (ownsRecord) {
+    // After this the record may be gone, unless the close has given up on us.
+    ReaderEndAction onEnd;
+    if (link->handOver.readerEnds(onEnd)) {
         releaseLink(link);
+        onEnd.run();
     }
 }
 
 }  // namespace
 
-std::string serialPortDevicePath(const std::string& path) {
-    const std::optional<int> number = comPortNumber(path);
-    if (!number) {
-        return path;
-    }
-    if (*number < 1) {
-        return {};
-    }
-    // COM1 is the first serial device, as POSIX layers on Windows number them.
-    return "/dev/ttyS" + std::to_string(*number - 1);
+std::string serialPortDevicePath(const std::string& name) {
+    return portDevicePathFor(PortNaming::POSIX, name);
 }
 
 SerialLink* serialLinkOpen(const char* path, RxCallback callback, void* context) {
     if (path == nullptr || callback == nullptr) {
-        setSerialLinkLastError(EINVAL);
+        setSerialLinkLastFailure(PortOpenFailure::SYSTEM_ERROR, EINVAL);
         return nullptr;
     }
     const std::string device = serialPortDevicePath(path);
     if (device.empty()) {
-        setSerialLinkLastError(ENOENT);
+        setSerialLinkLastFailure(PortOpenFailure::NO_SUCH_PORT, ENOENT);
         return nullptr;
     }
     auto* link = new (std::nothrow) SerialLink;
     if (link == nullptr) {
-        setSerialLinkLastError(ENOMEM);
+        setSerialLinkLastFailure(PortOpenFailure::SYSTEM_ERROR, ENOMEM);
         return nullptr;
     }
     link->callback = callback;
@@ -150,44 +147,57 @@ SerialLink* serialLinkOpen(const char* path, RxCallback callback, void* context)
     // Non-blocking only for the open itself: a modem port without carrier would hang it.
     link->port = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (link->port < 0) {
-        return failOpen(link, errno);
+        return failOpen(link, openFailureOf(errno), errno);
+    }
+    // TIOCEXCL does not stop root; the advisory lock does, for every program that asks
+    // for it. The lock comes before anything that touches the port: a second open that
+    // fails must neither drop the holder's RTS nor clear its exclusive flag on its way out.
+    if (flock(link->port, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        return failOpen(
+            link, error == EWOULDBLOCK ? PortOpenFailure::IN_USE : PortOpenFailure::SYSTEM_ERROR,
+            error);
+    }
+    // Linux raises RTS and DTR on open; a board wired for reset sees RTS, so drop it before
+    // anything else to keep that pulse as short as the system allows.
+    if (!clearRts(link->port)) {
+        return failOpen(link, PortOpenFailure::SYSTEM_ERROR, errno);
     }
     termios probe{};
     if (tcgetattr(link->port, &probe) != 0) {
-        return failOpen(link, errno);
-    }
-    // TIOCEXCL does not stop root; the advisory lock does, for every program that asks
-    // for it. The lock comes first: a second open that fails must not clear the holder's
-    // exclusive flag on its way out.
-    if (flock(link->port, LOCK_EX | LOCK_NB) != 0) {
-        return failOpen(link, errno);
+        const int error = errno;
+        return failOpen(
+            link,
+            error == ENOTTY ? PortOpenFailure::NOT_A_SERIAL_DEVICE : PortOpenFailure::SYSTEM_ERROR,
+            error);
     }
     if (ioctl(link->port, TIOCEXCL) != 0) {
-        return failOpen(link, errno);
+        return failOpen(link, PortOpenFailure::SYSTEM_ERROR, errno);
     }
     link->exclusive = true;
     const int flags = fcntl(link->port, F_GETFL);
     if (flags < 0 || fcntl(link->port, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        return failOpen(link, errno);
+        return failOpen(link, PortOpenFailure::SYSTEM_ERROR, errno);
     }
-    if (!applyLineSettings(link->port)) {
-        return failOpen(link, errno);
+    if (const int error = applyLineSettings(link->port); error != 0) {
+        return failOpen(link, PortOpenFailure::SETTINGS_REFUSED, error);
     }
-    // After the line settings: leaving a zero speed raises RTS and DTR again.
-    const int rts = TIOCM_RTS;
-    if (ioctl(link->port, TIOCMBIC, &rts) != 0 && !isMissingModemLines(errno)) {
-        return failOpen(link, errno);
+    // Again after the line settings: leaving a zero speed raises RTS and DTR once more.
+    if (!clearRts(link->port)) {
+        return failOpen(link, PortOpenFailure::SYSTEM_ERROR, errno);
     }
     requestLowLatency(link->port);
 
     link->stop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (link->stop < 0) {
-        return failOpen(link, errno);
+        return failOpen(link, PortOpenFailure::SYSTEM_ERROR, errno);
     }
     try {
         link->reader = std::thread(readerThreadMain, link);
     } catch (const std::system_error& e) {
-        return failOpen(link, e.code().value());
+        return failOpen(link, PortOpenFailure::SYSTEM_ERROR, e.code().value());
+    } catch (...) {
+        return failOpen(link, PortOpenFailure::SYSTEM_ERROR, ENOMEM);
     }
     return link;
 }
@@ -237,8 +247,8 @@ bool deliver(SerialLink* link, const uint8_t* bytes, size_t size, int32_t& nextR
             return false;
         }
         const size_t chunk = std::min(size - done, static_cast<size_t>(nextRead));
-        nextRead = clampReadSize(
-            link->callback(bytes + done, static_cast<int32_t>(chunk), link->context));
+        nextRead =
+            clampReadSize(link->callback(bytes + done, static_cast<int32_t>(chunk), link->context));
         done += chunk;
     }
     return !link->stopRequested.load();
@@ -293,35 +303,37 @@ uint32_t serialLinkReader(SerialLink* link) {
     }
 }
 
-void serialLinkClose(SerialLink* link) {
+bool serialLinkClose(SerialLink* link, ReaderEndHandler onReaderEnd, void* endContext) {
     if (link == nullptr) {
-        return;
+        return true;
     }
     link->stopRequested.store(true);
     const uint64_t one = 1;
     // An eventfd write of 1 cannot fail short of a counter overflow, which one close cannot reach.
     (void)!::write(link->stop, &one, sizeof one);
 
-    if (std::this_thread::get_id() == link->reader.get_id()) {
-        // Called from the callback: the reader sees the stop once the callback returns and
-        // frees the record itself; joining here would wait for ourselves.
-        std::lock_guard lock(link->endMutex);
-        link->abandoned = true;
-        link->reader.detach();
-        return;
-    }
-    {
+    const bool onReaderThread = std::this_thread::get_id() == link->reader.get_id();
+    if (!onReaderThread) {
         std::unique_lock lock(link->endMutex);
-        if (!link->endCond.wait_for(lock, CLOSE_WAIT, [link] { return link->readerEnded; })) {
-            // The reader is stuck in its callback. Freeing the port or the record under it
-            // would let it read a closed (maybe reused) descriptor: it frees both when it ends.
-            link->abandoned = true;
-            link->reader.detach();
-            return;
+        if (link->endCond.wait_for(lock, std::chrono::milliseconds(serialLinkCloseWaitMs()),
+                                   [link] { return link->readerEnded; })) {
+            lock.unlock();
+            link->reader.join();
+            releaseLink(link);
+            return true;
         }
     }
-    link->reader.join();
-    releaseLink(link);
+    // The reader is stuck in its callback, or this is the callback. Freeing the port or the
+    // record under it would let it read a closed (maybe reused) descriptor: it frees both
+    // when it ends. The thread leaves the record first, as the reader may free it any time.
+    std::thread reader = std::move(link->reader);
+    if (link->handOver.closeGivesUp({onReaderEnd, endContext})) {
+        reader.join();  // it ended meanwhile and only returns now
+        releaseLink(link);
+        return true;
+    }
+    reader.detach();
+    return false;
 }
 
 }  // namespace tarnlink

@@ -5,8 +5,11 @@
 #include <atomic>
 #include <new>
 
-#include "link/com_port_name.h"
+#include "link/port_name.h"
+#include "link/reader_hand_over.h"
+#include "link/serial_line_settings_win32.h"
 #include "link/serial_link.h"
+#include "link/serial_link_close_wait.h"
 #include "link/serial_link_error.h"
 
 namespace tarnlink {
@@ -14,19 +17,17 @@ namespace tarnlink {
 struct SerialLink {
     HANDLE port = INVALID_HANDLE_VALUE;
     HANDLE reader = nullptr;
-    HANDLE stop = nullptr;  // manual-reset; only serialLinkClose sets it
+    HANDLE stop = nullptr;                   // manual-reset; only serialLinkClose sets it
+    std::atomic<bool> stopRequested{false};  // the same request, cheap to look at between reads
     RxCallback callback = nullptr;
     void* context = nullptr;
-    // Set by the reader when it has ended and by a close that gave up waiting for it:
-    // whichever of the two comes second releases the link.
-    std::atomic<bool> lastOneOut{false};
+    ReaderHandOver handOver;
 };
 
 namespace {
 
 constexpr DWORD READ_WAIT_MS = 1000;
 constexpr DWORD FAILED_WAIT_PAUSE_MS = 1000;
-constexpr DWORD CLOSE_WAIT_MS = 20000;
 constexpr DWORD READ_BUFFER_SIZE = 256;
 
 void releaseLink(SerialLink* link) {
@@ -42,10 +43,45 @@ void releaseLink(SerialLink* link) {
     delete link;
 }
 
-SerialLink* failOpen(SerialLink* link, DWORD error) {
-    setSerialLinkLastError(static_cast<int>(error));
+SerialLink* failOpen(SerialLink* link, PortOpenFailure failure, DWORD error) {
+    setSerialLinkLastFailure(failure, static_cast<int>(error));
     releaseLink(link);
     return nullptr;
+}
+
+// What the system's answer to CreateFileA means to the user. A COM port that another
+// program holds answers "access denied": the port is opened without sharing.
+PortOpenFailure openFailureOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_BAD_NETPATH:
+        case ERROR_DEV_NOT_EXIST:
+            return PortOpenFailure::NO_SUCH_PORT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY:
+            return PortOpenFailure::IN_USE;
+        default:
+            return PortOpenFailure::SYSTEM_ERROR;
+    }
+}
+
+// A read waits for its first byte as long as it takes (no total time-out: the stop event
+// ends the wait), then returns once the line has been quiet for a millisecond or the size
+// asked for has come; a one-byte read returns with its byte. The documented "MAXDWORD,
+// MAXDWORD, constant" form would do the same on Windows, but Wine waits there for the whole
+// size. Writes have no time limit of their own.
+bool setTimeouts(HANDLE port) {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = 1;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 0;
+    return SetCommTimeouts(port, &timeouts) != FALSE;
 }
 
 DWORD clampReadSize(int32_t requested) {
@@ -67,37 +103,35 @@ void abandonRead(HANDLE port, OVERLAPPED* overlapped) {
 DWORD WINAPI readerThreadMain(LPVOID parameter) {
     auto* link = static_cast<SerialLink*>(parameter);
     const uint32_t result = serialLinkReader(link);
-    if (link->lastOneOut.exchange(true)) {
-        // The close gave up on us: the link is ours to release. Our own thread handle
-        // stays valid until the thread has ended, so closing it here is safe.
+    // After this the record may be gone, unless the close has given up on us. Our own
+    // thread handle stays valid until the thread has ended, so releasing it here is safe.
+    ReaderEndAction onEnd;
+    if (link->handOver.readerEnds(onEnd)) {
         releaseLink(link);
+        onEnd.run();
     }
     return result;
 }
 
 }  // namespace
 
-std::string serialPortDevicePath(const std::string& path) {
-    const std::optional<int> number = comPortNumber(path);
-    if (number && *number < 1) {
-        return {};
-    }
-    return path;
+std::string serialPortDevicePath(const std::string& name) {
+    return portDevicePathFor(PortNaming::WINDOWS, name);
 }
 
 SerialLink* serialLinkOpen(const char* path, RxCallback callback, void* context) {
     if (path == nullptr || callback == nullptr) {
-        setSerialLinkLastError(ERROR_INVALID_PARAMETER);
+        setSerialLinkLastFailure(PortOpenFailure::SYSTEM_ERROR, ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     const std::string device = serialPortDevicePath(path);
     if (device.empty()) {
-        setSerialLinkLastError(ERROR_FILE_NOT_FOUND);
+        setSerialLinkLastFailure(PortOpenFailure::NO_SUCH_PORT, ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
     auto* link = new (std::nothrow) SerialLink;
     if (link == nullptr) {
-        setSerialLinkLastError(ERROR_NOT_ENOUGH_MEMORY);
+        setSerialLinkLastFailure(PortOpenFailure::SYSTEM_ERROR, ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     link->callback = callback;
@@ -107,26 +141,42 @@ SerialLink* serialLinkOpen(const char* path, RxCallback callback, void* context)
     link->port = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (link->port == INVALID_HANDLE_VALUE) {
-        return failOpen(link, GetLastError());
+        const DWORD error = GetLastError();
+        return failOpen(link, openFailureOf(error), error);
+    }
+    // The driver may raise RTS on open; drop it before anything else. A file has no lines.
+    (void)EscapeCommFunction(link->port, CLRRTS);
+    // A disk file or a pipe opens like a port; only a character device can be one.
+    if (GetFileType(link->port) != FILE_TYPE_CHAR) {
+        return failOpen(link, PortOpenFailure::NOT_A_SERIAL_DEVICE, ERROR_INVALID_HANDLE);
     }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(link->port, &dcb)) {
-        return failOpen(link, GetLastError());
+        return failOpen(link, PortOpenFailure::NOT_A_SERIAL_DEVICE, GetLastError());
     }
-    (void)BuildCommDCBA("baud=115200 parity=N data=8 stop=1", &dcb);
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    setLineSettings(dcb);
     if (!SetCommState(link->port, &dcb)) {
-        return failOpen(link, GetLastError());
+        return failOpen(link, PortOpenFailure::SETTINGS_REFUSED, GetLastError());
+    }
+    DCB applied{};
+    applied.DCBlength = sizeof applied;
+    if (!GetCommState(link->port, &applied)) {
+        return failOpen(link, PortOpenFailure::SETTINGS_REFUSED, GetLastError());
+    }
+    if (!lineSettingsTook(applied)) {
+        return failOpen(link, PortOpenFailure::SETTINGS_REFUSED, ERROR_INVALID_PARAMETER);
+    }
+    if (!setTimeouts(link->port)) {
+        return failOpen(link, PortOpenFailure::SETTINGS_REFUSED, GetLastError());
     }
     link->stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (link->stop == nullptr) {
-        return failOpen(link, GetLastError());
+        return failOpen(link, PortOpenFailure::SYSTEM_ERROR, GetLastError());
     }
     link->reader = CreateThread(nullptr, 0, readerThreadMain, link, 0, nullptr);
     if (link->reader == nullptr) {
-        return failOpen(link, GetLastError());
+        return failOpen(link, PortOpenFailure::SYSTEM_ERROR, GetLastError());
     }
     return link;
 }
@@ -141,17 +191,37 @@ bool serialLinkWrite(SerialLink* link, const uint8_t* bytes, uint32_t count) {
     if (overlapped.hEvent == nullptr) {
         return false;
     }
+    // Without write time-outs a write ends only when every byte has gone, or on an error;
+    // fewer bytes than asked for is counted as a failure all the same.
+    // The count comes from GetOverlappedResult even when the write completes at once: the
+    // one that WriteFile reports for an overlapped handle is not to be relied on.
+    DWORD moved = 0;
     bool written = false;
     if (WriteFile(link->port, bytes, total, nullptr, &overlapped)) {
-        written = true;
+        written =
+            GetOverlappedResult(link->port, &overlapped, &moved, FALSE) != FALSE && moved == total;
     } else if (GetLastError() == ERROR_IO_PENDING &&
                WaitForSingleObject(overlapped.hEvent, INFINITE) == WAIT_OBJECT_0) {
-        DWORD moved = 0;
-        written = GetOverlappedResult(link->port, &overlapped, &moved, FALSE) != FALSE;
+        written =
+            GetOverlappedResult(link->port, &overlapped, &moved, FALSE) != FALSE && moved == total;
     }
     CloseHandle(overlapped.hEvent);
     return written;
 }
+
+namespace {
+
+// Hands a completed read to the callback. False when a stop came meanwhile: the callback
+// must not run again after it (a chatty line would keep the reader from its stop forever).
+bool deliver(SerialLink* link, const uint8_t* buffer, DWORD moved, DWORD& nextRead) {
+    if (moved > 0) {
+        nextRead =
+            clampReadSize(link->callback(buffer, static_cast<int32_t>(moved), link->context));
+    }
+    return !link->stopRequested.load();
+}
+
+}  // namespace
 
 uint32_t serialLinkReader(SerialLink* link) {
     uint8_t buffer[READ_BUFFER_SIZE];
@@ -168,11 +238,15 @@ uint32_t serialLinkReader(SerialLink* link) {
     for (;;) {
         if (!pending) {
             DWORD moved = 0;
-            ResetEvent(overlapped.hEvent);
-            if (ReadFile(link->port, buffer, nextRead, &moved, &overlapped)) {
-                if (moved > 0) {
-                    nextRead = clampReadSize(
-                        link->callback(buffer, static_cast<int32_t>(moved), link->context));
+            if (ReadFile(link->port, buffer, nextRead, nullptr, &overlapped)) {
+                // Completed at once; the count is fetched as for a read that waited.
+                if (!GetOverlappedResult(link->port, &overlapped, &moved, FALSE)) {
+                    result = 0;
+                    break;
+                }
+                if (!deliver(link, buffer, moved, nextRead)) {
+                    result = 1;
+                    break;
                 }
                 continue;
             }
@@ -184,18 +258,17 @@ uint32_t serialLinkReader(SerialLink* link) {
         }
         const DWORD woken = WaitForMultipleObjects(2, waitSet, FALSE, READ_WAIT_MS);
         if (woken == WAIT_OBJECT_0) {
+            pending = false;
             DWORD moved = 0;
             if (GetOverlappedResult(link->port, &overlapped, &moved, FALSE)) {
-                if (moved > 0) {
-                    nextRead = clampReadSize(
-                        link->callback(buffer, static_cast<int32_t>(moved), link->context));
+                if (!deliver(link, buffer, moved, nextRead)) {
+                    result = 1;
+                    break;
                 }
             } else if (GetLastError() != ERROR_OPERATION_ABORTED) {
-                pending = false;
                 result = 0;
                 break;
             }
-            pending = false;
         } else if (woken == WAIT_OBJECT_0 + 1) {
             result = 1;
             break;
@@ -210,21 +283,26 @@ uint32_t serialLinkReader(SerialLink* link) {
     return result;
 }
 
-void serialLinkClose(SerialLink* link) {
+bool serialLinkClose(SerialLink* link, ReaderEndHandler onReaderEnd, void* endContext) {
     if (link == nullptr) {
-        return;
+        return true;
     }
+    link->stopRequested.store(true);
     SetEvent(link->stop);
-    if (GetCurrentThreadId() != GetThreadId(link->reader) &&
-        WaitForSingleObject(link->reader, CLOSE_WAIT_MS) == WAIT_OBJECT_0) {
+    const bool onReaderThread = GetCurrentThreadId() == GetThreadId(link->reader);
+    if (!onReaderThread &&
+        WaitForSingleObject(link->reader, serialLinkCloseWaitMs()) == WAIT_OBJECT_0) {
         releaseLink(link);
-        return;
+        return true;
     }
-    // The reader is still running (stuck in its callback, or this is its own thread):
-    // it releases the link when it ends, unless it has ended in the meantime.
-    if (link->lastOneOut.exchange(true)) {
+    // The reader is stuck in its callback, or this is the callback: it releases the link
+    // when it ends, unless it has ended in the meantime.
+    if (link->handOver.closeGivesUp({onReaderEnd, endContext})) {
+        WaitForSingleObject(link->reader, INFINITE);  // it only returns now
         releaseLink(link);
+        return true;
     }
+    return false;
 }
 
 }  // namespace tarnlink

@@ -66,6 +66,9 @@ struct TransferContext {
     std::atomic<uint16_t> address{0};                ///< word address of the current block
     std::atomic<bool> worker{false};                 ///< a worker thread runs for the transfer
     std::atomic<AutoResetEvent*> ackEvent{nullptr};  ///< set by the dispatcher on acceptance
+    /// A reader that the link's close gave up on still holds ackEvent, image and file; it
+    /// releases them and clears this when it ends. No transfer starts until then.
+    std::atomic<bool> readerOwnsTransfer{false};
 };
 
 /// The program's one transfer context.

@@ -32,18 +32,38 @@ std::FILE* openTransferFile(const char* path, const char* mode) {
     return file;
 }
 
-void closeLink(TransferContext& ctx) {
-    if (SerialLink* link = ctx.link.exchange(nullptr)) {
-        serialLinkClose(link);
-    }
-}
-
 // Closes the file; false when the stream could not be flushed or closed cleanly, which
 // for a crypt output means the file lacks data that was counted as written.
 bool closeFile(TransferContext& ctx) {
     if (std::FILE* file = ctx.file.exchange(nullptr)) {
         return std::fclose(file) == 0;
     }
+    return true;
+}
+
+// Runs on a reader that the close gave up on, once that reader has ended: nothing can reach
+// the transfer's event, image and file any more, and a new transfer may start.
+void releaseAbandonedTransfer(void* context) {
+    auto& ctx = *static_cast<TransferContext*>(context);
+    delete ctx.ackEvent.exchange(nullptr);
+    std::free(ctx.image.exchange(nullptr));
+    closeFile(ctx);
+    ctx.readerOwnsTransfer.store(false);
+}
+
+// Closes the link. False when the close gave up on a reader stuck in its callback: that
+// reader then owns the event, the image and the file, and releases them when it ends.
+bool closeLink(TransferContext& ctx) {
+    SerialLink* link = ctx.link.exchange(nullptr);
+    if (link == nullptr) {
+        return true;
+    }
+    // Raised before the close: the reader may end and clear it before the close returns.
+    ctx.readerOwnsTransfer.store(true);
+    if (!serialLinkClose(link, releaseAbandonedTransfer, &ctx)) {
+        return false;
+    }
+    ctx.readerOwnsTransfer.store(false);
     return true;
 }
 
@@ -60,6 +80,13 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
     }
     if (start.filePath == nullptr || start.portPath == nullptr) {
         ctx.worker.store(false);
+        return;
+    }
+    // A reader that an earlier close gave up on may still run the dispatcher over the last
+    // transfer's file, image and event, and would share the frame receiver with a new one.
+    if (ctx.readerOwnsTransfer.load()) {
+        ctx.worker.store(false);
+        notifyResult(SERIALPORT_ERROR);
         return;
     }
     if (start.skipResetVector) {
@@ -90,8 +117,9 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
         std::thread(start.body, &ctx).detach();
     } catch (const std::system_error&) {
         ctx.state.store(STATE_IDLE);
-        closeLink(ctx);
-        closeFile(ctx);
+        if (closeLink(ctx)) {
+            closeFile(ctx);
+        }
         ctx.worker.store(false);
         notifyResult(GENERAL_FAILURE);
     }
@@ -99,11 +127,15 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
 
 void finishTransfer(TransferContext& ctx) {
     // The link first: once it is closed the reader thread cannot run the dispatcher, so
-    // nothing signals the event, reads the image or appends to the file any more.
-    closeLink(ctx);
-    delete ctx.ackEvent.exchange(nullptr);
-    std::free(ctx.image.exchange(nullptr));
-    const bool fileClosed = closeFile(ctx);
+    // nothing signals the event, reads the image or appends to the file any more. A reader
+    // stuck in the dispatcher keeps all three and releases them when it ends; what it has
+    // written to the file by then is not known, so that counts as a file not closed.
+    const bool readerEnded = closeLink(ctx);
+    if (readerEnded) {
+        delete ctx.ackEvent.exchange(nullptr);
+        std::free(ctx.image.exchange(nullptr));
+    }
+    const bool fileClosed = readerEnded && closeFile(ctx);
     uint8_t result = ctx.result.load();
     // Data that never reached the file must not end in a success message.
     if (!fileClosed && (result == SUCCESS || result == CRYPT_UPLOADED)) {
@@ -122,6 +154,10 @@ void endTransferEarly(TransferContext& ctx, uint8_t result) {
 
 bool createAckEvent(TransferContext& ctx) {
     auto* event = new (std::nothrow) AutoResetEvent;
+    if (event != nullptr && !event->valid()) {
+        delete event;
+        event = nullptr;
+    }
     ctx.ackEvent.store(event);
     return event != nullptr;
 }

@@ -23,7 +23,8 @@ struct TransferStart {
     std::optional<uint8_t> skipResetVector;
 };
 
-/// Refuses while a transfer runs (DOWNLOAD_IN_PROGRESS), opens the link and the file,
+/// Refuses while a transfer runs (DOWNLOAD_IN_PROGRESS) and while a reader that a close
+/// gave up on still holds the last transfer's data (SERIALPORT_ERROR), opens the link and the file,
 /// sets STATE_CONNECT and starts the worker on a detached thread. A failed start undoes
 /// what it opened and reports at once through notifyResult; a null path does nothing.
 /// User-interface thread.
@@ -31,7 +32,9 @@ void startTransfer(TransferContext& ctx, const TransferStart& start);
 
 /// The worker's end, with `state` already STATE_IDLE: closes the link (which stops the
 /// reader thread), then releases ackEvent, the image and the file, clears `worker` and
-/// reports `result`. Worker thread, its last act.
+/// reports `result`. When the close gives up on a reader stuck in its callback, that reader
+/// releases the three when it ends, and a crypt output counts as not closed. Worker thread,
+/// its last act.
 void finishTransfer(TransferContext& ctx);
 
 /// Ends the transfer before its exchange began: records `result`, leaves STATE_IDLE and

@@ -1,31 +1,36 @@
 #pragma once
-// The two dialog templates of the program as data, and the builder that creates a
-// template's controls on a Qt dialog: placed from dialog units, in template order (which is
-// also the tab order), with the template's texts, states and identifiers.
+// The two dialog templates of the program as data: the controls in template order (which
+// is also the tab order), with identifiers, kinds, texts, places in dialog units and initial
+// states. The Qt dialog builds itself from them; the Windows resource script states the
+// same templates, and its tests compare the two.
 
 #include <span>
 
-#include "ui/dialog_units.h"
-
-class QDialog;
-class QWidget;
-
 namespace tarnlink {
 
+/// A rectangle or a size in dialog units (x, y, width, height), or in pixels after mapping.
+struct DialogRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    friend bool operator==(const DialogRect&, const DialogRect&) = default;
+};
+
 enum class ControlKind {
-    PushButton,        ///< QPushButton, never a default button
-    DefPushButton,     ///< QPushButton, the dialog's default button
-    Edit,              ///< QLineEdit with a frame, scrolls horizontally
-    TextLeft,          ///< QLabel, left-aligned, '&' shown as typed
-    TextRightCentred,  ///< QLabel, right-aligned and vertically centred
-    AutoCheckBox,      ///< QCheckBox that toggles itself
-    ProgressBar,       ///< QProgressBar 0..100 with a frame, no text
-    Icon,              ///< QLabel showing the program icon
+    PushButton,        ///< push button, never a default button
+    DefPushButton,     ///< push button, the dialog's default button
+    Edit,              ///< single-line edit with a border, scrolls horizontally
+    TextLeft,          ///< static text, left-aligned, '&' shown as typed
+    TextRightCentred,  ///< static text, right-aligned and vertically centred
+    AutoCheckBox,      ///< check box that toggles itself
+    ProgressBar,       ///< progress bar 0..100 with a border, no text
+    Icon,              ///< static icon showing the program icon
 };
 
 struct ControlTemplate {
     int id;            ///< IDC_..., IDOK or IDC_STATIC
-    const char* name;  ///< objectName: the identifier's name
+    const char* name;  ///< the identifier's name
     ControlKind kind;
     const char* text;
     DialogRect rect;  ///< dialog units
@@ -45,15 +50,5 @@ struct DialogTemplate {
 /// IDD_MAIN and IDD_ABOUTBOX. Static storage.
 const DialogTemplate& mainDialogTemplate();
 const DialogTemplate& aboutDialogTemplate();
-
-/// Name of the Qt property that holds a control's identifier.
-inline constexpr const char* CONTROL_ID_PROPERTY = "controlId";
-
-/// Creates the controls of `tmpl` as children of `dialog`, sets the caption and fixes the
-/// client size, all mapped with the base units of the dialog's font. UI thread.
-void buildFromTemplate(QDialog& dialog, const DialogTemplate& tmpl);
-
-/// The child of `dialog` with identifier `id`, or null (the first one for IDC_STATIC).
-QWidget* findControl(const QWidget& dialog, int id);
 
 }  // namespace tarnlink

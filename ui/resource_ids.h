@@ -1,33 +1,33 @@
 #pragma once
-// Numbers of the dialog templates, their controls, the string and the icons, as the
-// resource script of the dialog program gives them. Each control's objectName is its
-// IDC_ name, so tests and GetDlgItem find it either way.
+// Numbers of the dialog templates, their controls, the string and the icons. The Windows
+// resource script includes this file too, so it holds nothing but #define lines; the Qt
+// dialog gives each control its IDC_ name as objectName, so tests find it either way.
 
-namespace tarnlink {
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_MAIN 102
+#define IDR_MAINFRAME 128 /* icon of the About box */
+#define IDI_TARNLINK 129  /* icon of the main window (same picture) */
 
-inline constexpr int IDD_ABOUTBOX = 100;
-inline constexpr int IDS_ABOUTBOX = 101;
-inline constexpr int IDD_MAIN = 102;
-inline constexpr int IDR_MAINFRAME = 128;  ///< icon of the About box
-inline constexpr int IDI_TARNLINK = 129;   ///< icon of the main window (same picture)
+#define IDC_LOAD 1001
+#define IDC_PROGRESS 1006
+#define IDC_IMAGE_PATH 1007
+#define IDC_BROWSE 1008
+#define IDC_STATUS 1009
+#define IDC_COM_PORT 1010
+#define IDC_NO_RESET_VERIFY 1013
+#define IDC_CRYPT 1014
 
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
-inline constexpr int IDC_STATIC = -1;
+/* Command of the About item in the system menu; the low 4 bits belong to the platform. */
+#define IDM_ABOUTBOX 0x0010
 
-inline constexpr int IDC_LOAD = 1001;
-inline constexpr int IDC_PROGRESS = 1006;
-inline constexpr int IDC_IMAGE_PATH = 1007;
-inline constexpr int IDC_BROWSE = 1008;
-inline constexpr int IDC_STATUS = 1009;
-inline constexpr int IDC_COM_PORT = 1010;
-inline constexpr int IDC_NO_RESET_VERIFY = 1013;
-inline constexpr int IDC_CRYPT = 1014;
-
-/// Command of the About item in the window menu; the low 4 bits belong to the platform.
-inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
-/// The platform's own window-menu commands that the dialog's menu offers as well.
-inline constexpr unsigned SC_MINIMIZE = 0xF020;
-inline constexpr unsigned SC_CLOSE = 0xF060;
-
-}  // namespace tarnlink
+/* The platform's own numbers, for the Qt dialog (Windows headers define the same). */
+#ifndef IDOK
+#define IDOK 1
+#endif
+#ifndef IDCANCEL
+#define IDCANCEL 2
+#endif
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

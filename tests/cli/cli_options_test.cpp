@@ -44,7 +44,7 @@ TEST(CliOptionsTest, CryptWithComNumberAndForce) {
     ASSERT_EQ(p.status, PARSE_RUN) << p.err;
     EXPECT_EQ(p.options.command, CliCommand::CRYPT);
     EXPECT_EQ(p.options.file, "out.bin");
-    EXPECT_EQ(p.options.portPath, "\\\\.\\COM3");
+    EXPECT_EQ(p.options.portPath, "/dev/ttyS2");
     EXPECT_TRUE(p.options.force);
     EXPECT_FALSE(p.options.json);
     EXPECT_FALSE(p.options.noResetVerify);

@@ -16,17 +16,20 @@ TEST_P(PortNameTest, MapsToEnginePath) {
     EXPECT_EQ(portPathFromArgument(GetParam().typed), GetParam().expected);
 }
 
+// The command line takes names by the link's rule: on Linux COM port n is /dev/ttyS(n-1).
 INSTANTIATE_TEST_SUITE_P(
     Names, PortNameTest,
-    ::testing::Values(PortNameCase{"3", "\\\\.\\COM3"}, PortNameCase{"COM3", "\\\\.\\COM3"},
-                      PortNameCase{"com12", "\\\\.\\COM12"}, PortNameCase{"Com007", "\\\\.\\COM7"},
-                      PortNameCase{"9999", "\\\\.\\COM9999"}, PortNameCase{"10000", ""},
-                      PortNameCase{"0", ""}, PortNameCase{"COM0", ""}, PortNameCase{"", ""},
+    ::testing::Values(PortNameCase{"3", "/dev/ttyS2"}, PortNameCase{"COM3", "/dev/ttyS2"},
+                      PortNameCase{"com12", "/dev/ttyS11"}, PortNameCase{"Com007", "/dev/ttyS6"},
+                      PortNameCase{"\\\\.\\COM12", "/dev/ttyS11"},
+                      PortNameCase{"10000", "/dev/ttyS9999"}, PortNameCase{"0", ""},
+                      PortNameCase{"COM0", ""}, PortNameCase{"", ""},
                       PortNameCase{"/dev/ttyUSB0", "/dev/ttyUSB0"},
                       PortNameCase{"/dev/pts/7", "/dev/pts/7"},
-                      PortNameCase{"COM", "COM"},      // not a number: a file name
-                      PortNameCase{"COM3x", "COM3x"},  // likewise
-                      PortNameCase{"-3", "-3"}));
+                      PortNameCase{"COM", ""},    // a COM name without its number
+                      PortNameCase{"COM3x", ""},  // likewise, not a file of that name
+                      PortNameCase{"-3", ""},     // not COM-3, and not a file either
+                      PortNameCase{"ttyUSB0", ""}));
 
 }  // namespace
 }  // namespace tarnlink

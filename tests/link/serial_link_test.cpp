@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/serial_line_settings_posix.h"
 #include "tests/support/process_resources.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"
@@ -93,8 +94,10 @@ TEST(SerialLink, BytesFromTheFarEndReachTheCallbackOneByteAtATimeInOrder) {
                             [](int32_t count) { return count == 1; }));
 }
 
+// From a port left cooked, with flow control and CR/LF mapping: the link must undo it all.
 TEST(SerialLink, EveryByteValuePassesUnchangedInBothDirections) {
     PtyPair pty;
+    pty.setHostileLineSettings();
     Received received;
     received.nextReadSize = 256;
     SerialLink* link = serialLinkOpen(pty.slavePath().c_str(), &Received::feed, &received);
@@ -206,11 +209,12 @@ INSTANTIATE_TEST_SUITE_P(Results, SerialLinkReadSize,
                                     "ReadsAs" + std::to_string(info.param.expectedReadSize);
                          });
 
-// Paths that cannot become a link. `make` returns the path; `expectedError` is the errno
-// the failure must report (0: any non-zero error).
+// Paths that cannot become a link. `make` returns the path; the failure must report
+// `expectedFailure` and `expectedError` as its errno.
 struct FailedOpenCase {
     const char* name;
     std::string (*make)(const test::TempDir& dir);
+    PortOpenFailure expectedFailure;
     int expectedError;
 };
 
@@ -223,11 +227,8 @@ TEST_P(SerialLinkFailedOpen, FailsAndLeavesNothingOpen) {
     const int threadsBefore = baselineThreadCount();
 
     EXPECT_EQ(serialLinkOpen(path.c_str(), &ignoreBytes, nullptr), nullptr);
-    if (GetParam().expectedError != 0) {
-        EXPECT_EQ(serialLinkLastError(), GetParam().expectedError);
-    } else {
-        EXPECT_NE(serialLinkLastError(), 0);
-    }
+    EXPECT_EQ(serialLinkLastFailure(), GetParam().expectedFailure);
+    EXPECT_EQ(serialLinkLastError(), GetParam().expectedError);
     EXPECT_EQ(test::openFileDescriptors(), fdsBefore);
     EXPECT_EQ(test::threadCount(), threadsBefore);
 }
@@ -236,18 +237,26 @@ INSTANTIATE_TEST_SUITE_P(
     Paths, SerialLinkFailedOpen,
     testing::Values(
         FailedOpenCase{"MissingDevice",
-                       [](const test::TempDir& dir) { return dir.file("ttyNone"); }, ENOENT},
+                       [](const test::TempDir& dir) { return dir.file("ttyNone"); },
+                       PortOpenFailure::NO_SUCH_PORT, ENOENT},
+        FailedOpenCase{
+            "InsideAFile",
+            [](const test::TempDir& dir) { return dir.write("plain", {0x01}) + "/ttyS0"; },
+            PortOpenFailure::NO_SUCH_PORT, ENOTDIR},
         FailedOpenCase{"RegularFile",
                        [](const test::TempDir& dir) {
                            return dir.write("image.bin", {0x55, 0xAA, 0x0D, 0x0A});
                        },
-                       ENOTTY},
+                       PortOpenFailure::NOT_A_SERIAL_DEVICE, ENOTTY},
         FailedOpenCase{"DevNull", [](const test::TempDir&) { return std::string("/dev/null"); },
-                       ENOTTY},
+                       PortOpenFailure::NOT_A_SERIAL_DEVICE, ENOTTY},
         FailedOpenCase{"ComZero", [](const test::TempDir&) { return std::string("\\\\.\\COM0"); },
-                       ENOENT},
+                       PortOpenFailure::NO_SUCH_PORT, ENOENT},
         FailedOpenCase{"ComNegative",
-                       [](const test::TempDir&) { return std::string("\\\\.\\COM-3"); }, ENOENT}),
+                       [](const test::TempDir&) { return std::string("\\\\.\\COM-3"); },
+                       PortOpenFailure::NO_SUCH_PORT, ENOENT},
+        FailedOpenCase{"RelativeName", [](const test::TempDir&) { return std::string("ttyS0"); },
+                       PortOpenFailure::NO_SUCH_PORT, ENOENT}),
     [](const testing::TestParamInfo<FailedOpenCase>& info) { return info.param.name; });
 
 TEST(SerialLink, HeldPortRefusesASecondOpenAndOpensAgainOnceReleased) {
@@ -261,6 +270,7 @@ TEST(SerialLink, HeldPortRefusesASecondOpenAndOpensAgainOnceReleased) {
     // Root passes TIOCEXCL and meets the lock; anyone else meets the exclusive flag.
     const int error = serialLinkLastError();
     EXPECT_TRUE(error == EBUSY || error == EWOULDBLOCK) << error;
+    EXPECT_EQ(serialLinkLastFailure(), PortOpenFailure::IN_USE);
     EXPECT_EQ(test::openFileDescriptors(), fdsBefore);
     EXPECT_EQ(test::threadCount(), threadsBefore);
 
@@ -273,8 +283,33 @@ TEST(SerialLink, HeldPortRefusesASecondOpenAndOpensAgainOnceReleased) {
     serialLinkClose(again);
 }
 
-// Looks at the port from outside while a link holds it; only root gets past TIOCEXCL.
-TEST(SerialLink, HeldPortIsRawAt115200EightNOneAndExclusiveUntilClosed) {
+// The master reports the slave's settings, so this holds for every user; the port starts
+// out hostile, so each part of the link's set-up has to have taken.
+TEST(SerialLink, HeldPortIsRawAt115200EightNOne) {
+    PtyPair pty;
+    pty.setHostileLineSettings();
+    ASSERT_FALSE(lineSettingsTook(pty.lineSettings()));
+    SerialLink* link = serialLinkOpen(pty.slavePath().c_str(), &ignoreBytes, nullptr);
+    ASSERT_NE(link, nullptr) << serialLinkLastError();
+    const termios tio = pty.lineSettings();
+    serialLinkClose(link);
+
+    EXPECT_TRUE(lineSettingsTook(tio));
+    EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B115200));
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B115200));
+    EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(tio.c_iflag & (IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR |
+                             ICRNL | IXON | IXOFF | IXANY),
+              0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(tio.c_cc[VMIN], 1);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+}
+
+// Only root gets past TIOCEXCL to look at the flag from a second descriptor.
+TEST(SerialLink, HeldPortIsExclusiveUntilClosed) {
     PtyPair pty;
     SerialLink* link = serialLinkOpen(pty.slavePath().c_str(), &ignoreBytes, nullptr);
     ASSERT_NE(link, nullptr) << serialLinkLastError();
@@ -284,16 +319,6 @@ TEST(SerialLink, HeldPortIsRawAt115200EightNOneAndExclusiveUntilClosed) {
         EXPECT_EQ(errno, EBUSY);
         GTEST_SKIP() << "the exclusive flag keeps a non-root probe out";
     }
-    termios tio{};
-    ASSERT_EQ(tcgetattr(probe, &tio), 0);
-    EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B115200));
-    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B115200));
-    EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
-    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
-    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY | PARMRK | ICRNL | INLCR | IGNCR | ISTRIP), 0u);
-    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
-    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
-    EXPECT_EQ(tio.c_cc[VMIN], 1);
     int exclusive = 0;
     ASSERT_EQ(ioctl(probe, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 1);
@@ -302,6 +327,50 @@ TEST(SerialLink, HeldPortIsRawAt115200EightNOneAndExclusiveUntilClosed) {
     ASSERT_EQ(ioctl(probe, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 0);  // a pseudo-terminal keeps the flag unless the close clears it
     ::close(probe);
+}
+
+// The read-back check: raw 115200 8N1 passes, and each way a port can keep something else
+// of its old settings fails it.
+TEST(SerialLineSettings, ReadBackRejectsEveryPartThatDidNotTake) {
+    PtyPair pty;
+    SerialLink* link = serialLinkOpen(pty.slavePath().c_str(), &ignoreBytes, nullptr);
+    ASSERT_NE(link, nullptr) << serialLinkLastError();
+    const termios good = pty.lineSettings();
+    serialLinkClose(link);
+    ASSERT_TRUE(lineSettingsTook(good));
+
+    const struct {
+        const char* what;
+        void (*spoil)(termios&);
+    } cases[] = {
+        {"9600 out", [](termios& t) { cfsetospeed(&t, B9600); }},
+        {"9600 in", [](termios& t) { cfsetispeed(&t, B9600); }},
+        {"7 bits", [](termios& t) { t.c_cflag = (t.c_cflag & ~CSIZE) | CS7; }},
+        {"parity", [](termios& t) { t.c_cflag |= PARENB; }},
+        {"2 stop bits", [](termios& t) { t.c_cflag |= CSTOPB; }},
+        {"CTS/RTS flow", [](termios& t) { t.c_cflag |= CRTSCTS; }},
+        {"receiver off", [](termios& t) { t.c_cflag &= ~CREAD; }},
+        {"modem lines", [](termios& t) { t.c_cflag &= ~CLOCAL; }},
+        {"XON/XOFF out", [](termios& t) { t.c_iflag |= IXON; }},
+        {"XON/XOFF in", [](termios& t) { t.c_iflag |= IXOFF; }},
+        {"CR to NL", [](termios& t) { t.c_iflag |= ICRNL; }},
+        {"CR dropped", [](termios& t) { t.c_iflag |= IGNCR; }},
+        {"8th bit stripped", [](termios& t) { t.c_iflag |= ISTRIP; }},
+        {"break as NUL", [](termios& t) { t.c_iflag |= BRKINT; }},
+        {"parity marks", [](termios& t) { t.c_iflag |= PARMRK; }},
+        {"output processing", [](termios& t) { t.c_oflag |= OPOST; }},
+        {"echo", [](termios& t) { t.c_lflag |= ECHO; }},
+        {"lines", [](termios& t) { t.c_lflag |= ICANON; }},
+        {"signals", [](termios& t) { t.c_lflag |= ISIG; }},
+        {"extensions", [](termios& t) { t.c_lflag |= IEXTEN; }},
+        {"read returns empty", [](termios& t) { t.c_cc[VMIN] = 0; }},
+        {"read waits a while", [](termios& t) { t.c_cc[VTIME] = 5; }},
+    };
+    for (const auto& c : cases) {
+        termios spoiled = good;
+        c.spoil(spoiled);
+        EXPECT_FALSE(lineSettingsTook(spoiled)) << c.what;
+    }
 }
 
 TEST(SerialLink, CloseWhileTheReaderWaitsEndsItAtOnceAndReleasesEverything) {
@@ -385,28 +454,6 @@ TEST(SerialLink, CloseOfNullIsIgnoredAndWriteToNullFails) {
     serialLinkClose(nullptr);
     const uint8_t byte = 0;
     EXPECT_FALSE(serialLinkWrite(nullptr, &byte, 1));
-}
-
-TEST(SerialPortDevicePath, MapsComNamesToTtySAndKeepsDevicePaths) {
-    const struct {
-        const char* path;
-        const char* device;
-    } cases[] = {
-        {"\\\\.\\COM1", "/dev/ttyS0"},
-        {"\\\\.\\COM12", "/dev/ttyS11"},
-        {"\\\\.\\com3", "/dev/ttyS2"},
-        {"\\\\.\\COM0", ""},
-        {"\\\\.\\COM-3", ""},
-        {"\\\\.\\COM", ""},
-        {"\\\\.\\COM4x", ""},
-        {"\\\\.\\COM99999999999", ""},
-        {"/dev/pts/5", "/dev/pts/5"},
-        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
-        {"COM3", "COM3"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(serialPortDevicePath(c.path), c.device) << c.path;
-    }
 }
 
 }  // namespace

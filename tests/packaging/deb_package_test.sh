@@ -67,7 +67,7 @@ cmp -s "$source/packaging/linux/60-tarnlink.rules" "$root/usr/lib/udev/rules.d/6
   fail "the udev rule differs from the source"
 cmp -s "$source/packaging/linux/tarnlink-cli.bash-completion" \
   "$root/usr/share/bash-completion/completions/tarnlink-cli" || fail "the completion differs"
-cmp -s "$source/ui/tarnlink.desktop" "$root/usr/share/applications/tarnlink.desktop" ||
+cmp -s "$source/ui/qt/tarnlink.desktop" "$root/usr/share/applications/tarnlink.desktop" ||
   fail "the desktop entry differs"
 zcat "$root/usr/share/doc/tarnlink/changelog.gz" | head -1 | grep -q "^tarnlink ($version) " ||
   fail "the changelog does not start with this version"

@@ -29,13 +29,39 @@ PtyPair::PtyPair() {
     }
 }
 
-PtyPair::~PtyPair() { closeMaster(); }
+PtyPair::~PtyPair() {
+    closeMaster();
+}
 
 void PtyPair::closeMaster() {
     if (m_master >= 0) {
         ::close(m_master);
         m_master = -1;
     }
+}
+
+void PtyPair::setHostileLineSettings() const {
+    termios tio = lineSettings();
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CLOCAL);
+    tio.c_cflag |= CS7 | PARENB | PARODD | CSTOPB | CRTSCTS;
+    tio.c_iflag |= IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
+                   IXON | IXOFF | IXANY;
+    tio.c_oflag |= OPOST | ONLCR | OCRNL;
+    tio.c_lflag |= ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 5;
+    if (cfsetispeed(&tio, B9600) != 0 || cfsetospeed(&tio, B9600) != 0 ||
+        tcsetattr(m_master, TCSANOW, &tio) != 0) {
+        throw std::runtime_error("cannot set the pseudo-terminal's line settings");
+    }
+}
+
+termios PtyPair::lineSettings() const {
+    termios tio{};
+    if (tcgetattr(m_master, &tio) != 0) {
+        throw std::runtime_error("tcgetattr on the pty master failed");
+    }
+    return tio;
 }
 
 void PtyPair::write(const std::vector<uint8_t>& bytes) const {

@@ -2,6 +2,8 @@
 // A pseudo-terminal pair: the test holds the master, the code under test opens the slave
 // by its path as it would open a serial port.
 
+#include <termios.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -26,6 +28,14 @@ public:
     std::vector<uint8_t> read(size_t count, int timeoutMs) const;
     /// Closes the master: the slave side sees a hang-up.
     void closeMaster();
+
+    /// Leaves the port the way another program might have: 9600 baud, 7 data bits, odd
+    /// parity, 2 stop bits, CTS/RTS and XON/XOFF flow, CR/LF mapping, echo, canonical input,
+    /// output processing, and a read that returns empty. The link must undo every part.
+    void setHostileLineSettings() const;
+    /// The port's settings as the code that opened the slave left them (on Linux the
+    /// master reports the slave's). Works while the slave is held exclusively.
+    termios lineSettings() const;
 
 private:
     int m_master = -1;

@@ -1,6 +1,6 @@
 // Paints the program icon (the shapes of tarnlink.svg, on the same 32 x 32 grid) into the
 // PNG sizes the desktop wants. Run by hand when the picture changes:
-//   QT_QPA_PLATFORM=offscreen build/ui/tarnlink_render_icons ui/icons
+//   QT_QPA_PLATFORM=offscreen build/ui/qt/tarnlink_render_icons ui/icons
 // There is no SVG renderer among the build's packages, hence this second drawing.
 
 #include <QColor>

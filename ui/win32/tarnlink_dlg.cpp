@@ -1,0 +1,247 @@
+#include "ui/win32/tarnlink_dlg.h"
+
+#include <commdlg.h>
+
+#include <string>
+#include <vector>
+
+#include "transfer/notifications.h"
+#include "ui/dialog_texts.h"
+#include "ui/resource_ids.h"
+#include "ui/win32/about_dlg.h"
+
+namespace tarnlink {
+
+static_assert((IDM_ABOUTBOX & 0xFFF0) == IDM_ABOUTBOX && IDM_ABOUTBOX < 0xF000,
+              "IDM_ABOUTBOX must be a system command with its low 4 bits free");
+
+namespace {
+
+// Longest path the file dialog hands back (the narrow file calls take no longer ones).
+constexpr DWORD BROWSE_PATH_CHARS = 32768;
+
+void setShown(HWND control, bool shown) {
+    if (control != nullptr) {
+        ShowWindow(control, shown ? SW_SHOW : SW_HIDE);
+    }
+}
+
+}  // namespace
+
+void appendMenuItem(HMENU menu, const char* text, UINT command) {
+    if (menu == nullptr || text == nullptr || text[0] == '\0') {
+        return;
+    }
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, command, text);
+}
+
+std::string windowText(HWND window) {
+    if (window == nullptr) {
+        return {};
+    }
+    const int length = GetWindowTextLengthA(window);
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    const int copied = GetWindowTextA(window, text.data(), length + 1);
+    text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+    return text;
+}
+
+std::string openFileFilter(std::string_view filter) {
+    std::string result;
+    for (const FileFilter& entry : parseFileFilter(filter)) {
+        result += entry.name;
+        result += '\0';
+        result += entry.pattern;
+        result += '\0';
+    }
+    result += '\0';
+    return result;
+}
+
+CTarnlinkDlg::CTarnlinkDlg(HWND parent) : CTarnlinkDlg(realTransferEngine(), parent) {}
+
+CTarnlinkDlg::CTarnlinkDlg(const TransferEngine& engine, HWND parent)
+    : ModalDialog(IDD_MAIN, parent),
+      m_engine(engine),
+      m_busy(0),
+      m_icon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_TARNLINK))) {}
+
+// The icon came from LoadIcon, which shares it: it is not destroyed.
+CTarnlinkDlg::~CTarnlinkDlg() = default;
+
+BOOL CTarnlinkDlg::OnInitDialog() {
+    ModalDialog::OnInitDialog();
+
+    if (HMENU systemMenu = GetSystemMenu(GetSafeHwnd(), FALSE)) {
+        char text[256] = "";
+        LoadStringA(GetModuleHandleA(nullptr), IDS_ABOUTBOX, text, sizeof text);
+        appendMenuItem(systemMenu, text, IDM_ABOUTBOX);
+    }
+
+    SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+    SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
+
+    if (HWND port = GetDlgItem(IDC_COM_PORT)) {
+        SetWindowTextA(port, TEXT_INITIAL_COM_PORT);
+    }
+    return TRUE;  // the dialog manager focuses the first tab stop, "Load Image"
+}
+
+bool CTarnlinkDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    switch (message) {
+        case WM_SYSCOMMAND:
+            return OnSysCommand(static_cast<UINT>(wParam), lParam);
+        case WM_PAINT:
+            return OnPaint();
+        case WM_QUERYDRAGICON:
+            result = reinterpret_cast<LRESULT>(OnQueryDragIcon());
+            return true;
+        case WM_TRANSFER_DONE:
+            result = OnTransferDone(wParam, lParam);
+            return true;
+        case WM_COMMAND:
+            if (HIWORD(wParam) != BN_CLICKED) {
+                return false;
+            }
+            switch (LOWORD(wParam)) {
+                case IDC_LOAD:
+                    OnBnClickedLoad();
+                    return true;
+                case IDC_BROWSE:
+                    OnBnClickedBrowse();
+                    return true;
+                case IDC_CRYPT:
+                    OnBnClickedCrypt();
+                    return true;
+                default:
+                    return false;
+            }
+        default:
+            return false;
+    }
+}
+
+bool CTarnlinkDlg::OnSysCommand(UINT nID, LPARAM /*lParam*/) {
+    if ((nID & 0xFFF0) != IDM_ABOUTBOX) {
+        return false;
+    }
+    CAboutDlg about;
+    about.DoModal();
+    return true;
+}
+
+bool CTarnlinkDlg::OnPaint() {
+    if (!IsIconic(GetSafeHwnd())) {
+        return false;
+    }
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(GetSafeHwnd(), &paint);
+    SendMessageA(GetSafeHwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    const int iconWidth = GetSystemMetrics(SM_CXICON);
+    const int iconHeight = GetSystemMetrics(SM_CYICON);
+    RECT client;
+    GetClientRect(GetSafeHwnd(), &client);
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    DrawIcon(dc, x, y, m_icon);
+    EndPaint(GetSafeHwnd(), &paint);
+    return true;
+}
+
+HCURSOR CTarnlinkDlg::OnQueryDragIcon() {
+    return static_cast<HCURSOR>(m_icon);
+}
+
+LRESULT CTarnlinkDlg::OnTransferDone(WPARAM wParam, LPARAM /*lParam*/) {
+    showStatus(transferDoneMessage(wParam));
+    m_busy = 0;
+    // The bar keeps its position while hidden; the next transfer shows it until its first
+    // progress report.
+    applyLook(DialogLook::IDLE);
+    return 0;
+}
+
+void CTarnlinkDlg::OnBnClickedLoad() {
+    startTransfer(TransferKind::DOWNLOAD);
+}
+
+void CTarnlinkDlg::OnBnClickedCrypt() {
+    startTransfer(TransferKind::CRYPT_READ_BACK);
+}
+
+void CTarnlinkDlg::startTransfer(TransferKind kind) {
+    HWND pathEdit = GetDlgItem(IDC_IMAGE_PATH);
+    HWND portEdit = GetDlgItem(IDC_COM_PORT);
+    unsigned checkState = 0;
+    if (kind == TransferKind::DOWNLOAD) {
+        // Read on every download click, before anything else; the template always has it.
+        checkState =
+            static_cast<unsigned>(SendMessageA(GetDlgItem(IDC_NO_RESET_VERIFY), BM_GETSTATE, 0, 0));
+    }
+    const std::string path = windowText(pathEdit);
+    const std::string portText = windowText(portEdit);
+    const StartDecision decision =
+        decideStart(kind, m_busy, pathEdit != nullptr ? &path : nullptr,
+                    portEdit != nullptr ? &portText : nullptr, checkState);
+    switch (decision.action) {
+        case StartDecision::Action::CANCEL_TRANSFER:
+            m_engine.cancelTransfer();
+            return;
+        case StartDecision::Action::NOTHING:
+            return;
+        case StartDecision::Action::SHOW_MESSAGE:
+            showStatus(decision.message);
+            return;
+        case StartDecision::Action::START_TRANSFER:
+            break;
+    }
+    // The busy look comes before the start call: a start that fails at once reports
+    // through WM_TRANSFER_DONE, which must find the busy look to undo it.
+    m_busy = 1;
+    applyLook(decision.look);
+    if (kind == TransferKind::DOWNLOAD) {
+        m_engine.startDownload(path.c_str(), decision.portPath.c_str(), decision.skipResetVector);
+    } else {
+        m_engine.startCryptReadBack(path.c_str(), decision.portPath.c_str());
+    }
+}
+
+void CTarnlinkDlg::applyLook(DialogLook look) {
+    const LookOfControls& controls = controlsOf(look);
+    HWND load = GetDlgItem(IDC_LOAD);
+    HWND crypt = GetDlgItem(IDC_CRYPT);
+    if (load != nullptr) {
+        SetWindowTextA(load, controls.loadText);
+    }
+    if (crypt != nullptr) {
+        SetWindowTextA(crypt, controls.cryptText);
+    }
+    setShown(GetDlgItem(IDC_PROGRESS), controls.progressShown);
+    setShown(load, controls.loadShown);
+    setShown(crypt, controls.cryptShown);
+}
+
+void CTarnlinkDlg::OnBnClickedBrowse() {
+    const std::string filter = openFileFilter(BROWSE_FILTER);
+    HWND pathEdit = GetDlgItem(IDC_IMAGE_PATH);
+    if (pathEdit == nullptr) {
+        return;
+    }
+    std::vector<char> file(BROWSE_PATH_CHARS, '\0');
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = GetSafeHwnd();
+    ofn.lpstrFilter = filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = BROWSE_PATH_CHARS;
+    // Any name may be typed, also one that does not exist yet: the same path names the
+    // crypt read-back's output file. The read-only box means nothing here.
+    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+    if (GetOpenFileNameA(&ofn)) {
+        SetWindowTextA(pathEdit, file.data());
+    }
+}
+
+}  // namespace tarnlink
