@@ -37,6 +37,19 @@ void addTransferOptions(CLI::App& command, CliOptions& options) {
         ->type_name("FILE");
 }
 
+int checkDoctorPort(DoctorOptions& doctor, std::ostream& err) {
+    if (doctor.port.empty()) {
+        return PARSE_RUN;
+    }
+    doctor.portPath = portPathFromArgument(doctor.port);
+    if (doctor.portPath.empty()) {
+        err << PROGRAM << ": --port '" << doctor.port << "' names no port (see '" << PROGRAM
+            << " --help')\n";
+        return EXIT_USAGE;
+    }
+    return PARSE_RUN;
+}
+
 }  // namespace
 
 int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, std::ostream& out,
@@ -64,6 +77,7 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
     crypt->add_flag("--force,-f", options.force, "overwrite OUTPUT when it exists");
 
     app.add_subcommand("ports", "list the serial ports of this machine");
+    CLI::App* doctor = addDoctorCommand(app, options.doctor);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     if (!reversed.empty()) {
@@ -86,6 +100,9 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
         options.command = CliCommand::LOAD;
     } else if (crypt->parsed()) {
         options.command = CliCommand::CRYPT;
+    } else if (doctor != nullptr && doctor->parsed()) {
+        options.command = CliCommand::DOCTOR;
+        return checkDoctorPort(options.doctor, err);
     } else {
         options.command = CliCommand::PORTS;
         return PARSE_RUN;

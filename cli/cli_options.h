@@ -1,13 +1,15 @@
 #pragma once
-// The command line of tarnlink-cli: load, crypt and ports, parsed with CLI11.
+// The command line of tarnlink-cli: load, crypt, ports and doctor, parsed with CLI11.
 
 #include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "cli/doctor_command.h"
+
 namespace tarnlink {
 
-enum class CliCommand { LOAD, CRYPT, PORTS };
+enum class CliCommand { LOAD, CRYPT, PORTS, DOCTOR };
 
 struct CliOptions {
     CliCommand command = CliCommand::PORTS;
@@ -19,6 +21,7 @@ struct CliOptions {
     bool quiet = false;
     bool json = false;
     std::string tracePath;
+    DoctorOptions doctor;  ///< the doctor's own options
 };
 
 /// Returned by parseCommandLine when the command is to run.

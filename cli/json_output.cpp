@@ -45,7 +45,26 @@ std::string jsonString(const std::string& text) {
     return out;
 }
 
-std::string transferResultJson(uint8_t result, uint32_t blocks, double seconds) {
+namespace {
+
+std::string numberOrNull(double value) {
+    if (value < 0) {
+        return "null";
+    }
+    char number[64];
+    std::snprintf(number, sizeof number, "%.3f", value);
+    return number;
+}
+
+std::string lineFiguresJson(const LineFigures& line) {
+    return ", \"turnaround_ms\": " + numberOrNull(line.turnaroundMs) +
+           ", \"efficiency\": " + numberOrNull(line.efficiency);
+}
+
+}  // namespace
+
+std::string transferResultJson(uint8_t result, uint32_t blocks, double seconds,
+                               const LineFigures& line) {
     char number[64];
     std::string out = "{\"result\": " + std::to_string(result);
     out += ", \"name\": " + jsonString(transferResultName(result));
@@ -54,6 +73,7 @@ std::string transferResultJson(uint8_t result, uint32_t blocks, double seconds) 
     std::snprintf(number, sizeof number, "%.3f", seconds < 0 ? 0.0 : seconds);
     out += ", \"seconds\": ";
     out += number;
+    out += lineFiguresJson(line);
     out += "}";
     return out;
 }

@@ -62,8 +62,9 @@ void report(const CliOptions& options, const TransferOutcome& outcome,
         }
     }
     if (options.json) {
-        std::printf("%s\n",
-                    transferResultJson(outcome.result, outcome.blocks, outcome.seconds).c_str());
+        std::printf("%s\n", transferResultJson(outcome.result, outcome.blocks, outcome.seconds,
+                                               outcome.line)
+                                .c_str());
     }
     std::fflush(stdout);
     std::fflush(stderr);
@@ -113,6 +114,9 @@ int main(int argc, char** argv) {
     }
     if (options.command == CliCommand::PORTS) {
         return listPorts();
+    }
+    if (options.command == CliCommand::DOCTOR) {
+        return runDoctorCommand(options.doctor);
     }
     return runTransferCommand(options);
 }

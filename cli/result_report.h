@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/line_figures.h"
+
 namespace tarnlink {
 
 enum class TransferKind : uint8_t { LOAD, CRYPT };
@@ -29,6 +31,7 @@ struct TransferOutcome {
     int portError = 0;         ///< errno of the failed open (SERIALPORT_ERROR only)
     uint16_t packetIndex = 0;  ///< block in progress at the end
     uint16_t address = 0;      ///< its target word address
+    LineFigures line;          ///< turnaround and efficiency of the line
 };
 
 /// The lines of the report, the result's message first, then at most one line that says

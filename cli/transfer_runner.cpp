@@ -10,7 +10,9 @@
 #include <memory>
 
 #include "cli/interrupt_watcher.h"
+#include "cli/slow_line_watch.h"
 #include "link/serial_link.h"
+#include "protocol/exchange_timing.h"
 #include "transfer/crypt_worker.h"
 #include "transfer/download_worker.h"
 #include "transfer/transfer_context.h"
@@ -63,6 +65,8 @@ TransferOutcome runTransfer(const CliOptions& options, OutputMode mode) {
     InterruptWatcher interrupts(pipe.writeEnd());
     setNotificationTarget(target);
 
+    resetExchangeTiming();
+    SlowLineWatch slowLine(outcome.devicePath);
     const auto start = std::chrono::steady_clock::now();
     if (kind == TransferKind::LOAD) {
         startDownload(options.file.c_str(), options.portPath.c_str(),
@@ -76,7 +80,10 @@ TransferOutcome runTransfer(const CliOptions& options, OutputMode mode) {
     int result = -1;
     while (result < 0) {
         pollfd wait{pipe.readEnd(), POLLIN, 0};
-        const int ready = ::poll(&wait, 1, mode == OutputMode::LIVE ? 250 : -1);
+        const int ready = ::poll(&wait, 1, 250);
+        if (const std::string warning = slowLine.poll(false); !warning.empty()) {
+            target->note(warning);
+        }
         if (ready <= 0) {
             target->refresh();
             continue;
@@ -97,6 +104,10 @@ TransferOutcome runTransfer(const CliOptions& options, OutputMode mode) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     clearNotificationTarget();
     target->finish(static_cast<uint8_t>(result));
+    if (const std::string warning = slowLine.poll(true); !warning.empty()) {
+        target->note(warning);
+    }
+    outcome.line = lineFigures(exchangeFigures(), outcome.seconds);
 
     outcome.result = static_cast<uint8_t>(result);
     outcome.blocks = target->blocksDone();

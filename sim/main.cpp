@@ -53,6 +53,8 @@ void addOptions(CLI::App& app, tarnlink::sim::SimOptions& o) {
     app.add_option("--stop-after", o.stopAfterFrames,
                    "leave every good frame after the first N unanswered");
     app.add_option("--baud", o.baud, "pace input and output at B baud, 10 bits a byte");
+    app.add_option("--latency-timer", o.latencyTimerMs,
+                   "hold answers like a USB adapter: until MS ms have passed or 62 bytes wait");
     app.add_option("--seed", o.seed, "seed of every random choice: noise, changed byte, jitter");
     app.add_flag("--once", o.once, "end after one transfer has ended");
     app.add_option("--link", o.linkPath, "also make a symlink to the port here");
@@ -65,7 +67,9 @@ void addOptions(CLI::App& app, tarnlink::sim::SimOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Simulated boot loader on a pseudo-terminal"};
+    CLI::App app{"Simulated boot loader on a pseudo-terminal", "tarnlink-sim"};
+    app.set_version_flag("--version", "tarnlink-sim " TARNLINK_VERSION,
+                         "print the version and exit");
     tarnlink::sim::SimOptions options;
     addOptions(app, options);
     CLI11_PARSE(app, argc, argv);

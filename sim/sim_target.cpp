@@ -78,7 +78,7 @@ void SimTarget::Impl::awaitHostRead() {
 }
 
 void SimTarget::Impl::serveFrames() {
-    SimLine line(pty.master(), stopFd, options.baud);
+    SimLine line(pty.master(), stopFd, options.baud, options.latencyTimerMs);
     SimFrameParser parser;
     std::vector<uint8_t> bytes;
     for (;;) {
@@ -137,7 +137,12 @@ bool SimTarget::Impl::handleFrame(SimLine& line, const SimFrame& frame,
             return false;
         }
     }
-    return !(reply.endsTransfer && options.once);
+    if (reply.endsTransfer && options.once) {
+        // Serving ends here: what the adapter still holds must go out first.
+        line.flushHeld();
+        return false;
+    }
+    return true;
 }
 
 void SimTarget::Impl::writeFlashOut() const {

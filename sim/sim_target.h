@@ -33,6 +33,7 @@ struct SimOptions {
     bool refuseCrypt = false;      ///< answer CMD_CRYPT with a non-zero status
     uint32_t stopAfterFrames = 0;  ///< stop answering after N received frames
     uint32_t baud = 0;             ///< pace output and input at this rate (10 bits a byte); 0: unpaced
+    uint32_t latencyTimerMs = 0;   ///< hold answers like a USB adapter's latency timer; 0: off
     uint64_t seed = 1;             ///< seed of every random choice
     bool once = false;             ///< end after one transfer
     std::string linkPath;          ///< also make a symlink to the port here

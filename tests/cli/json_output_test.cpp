@@ -17,16 +17,30 @@ TEST(JsonOutputTest, StringsAreEscaped) {
 }
 
 TEST(JsonOutputTest, ResultObjectHasEveryField) {
-    EXPECT_EQ(transferResultJson(TARGET_TIMEOUT, 12, 3.25),
-              "{\"result\": 6, \"name\": \"TARGET_TIMEOUT\", \"message\": \"Timeout waiting for "
-              "response from target\", \"blocks\": 12, \"seconds\": 3.250}");
+    EXPECT_EQ(
+        transferResultJson(TARGET_TIMEOUT, 12, 3.25),
+        "{\"result\": 6, \"name\": \"TARGET_TIMEOUT\", \"message\": \"Timeout waiting for "
+        "response from target\", \"blocks\": 12, \"seconds\": 3.250, \"turnaround_ms\": null, "
+        "\"efficiency\": null}");
     EXPECT_EQ(transferResultJson(CRYPT_UPLOADED, 0, 0),
               "{\"result\": 11, \"name\": \"CRYPT_UPLOADED\", \"message\": \"Crypto uploaded "
-              "successfully.\", \"blocks\": 0, \"seconds\": 0.000}");
+              "successfully.\", \"blocks\": 0, \"seconds\": 0.000, \"turnaround_ms\": null, "
+              "\"efficiency\": null}");
     // A value without a name or message still gives valid JSON.
     EXPECT_EQ(transferResultJson(200, 1, 1.0),
               "{\"result\": 200, \"name\": \"\", \"message\": \"\", \"blocks\": 1, \"seconds\": "
-              "1.000}");
+              "1.000, \"turnaround_ms\": null, \"efficiency\": null}");
+}
+
+TEST(JsonOutputTest, LineFiguresAreNumbersOnceMeasured) {
+    LineFigures line;
+    line.exchanges = 32;
+    line.turnaroundMs = 16.2154;
+    line.efficiency = 0.1234;
+    EXPECT_EQ(transferResultJson(SUCCESS, 32, 1.5, line),
+              "{\"result\": 0, \"name\": \"SUCCESS\", \"message\": \"Download completed "
+              "successfully\", \"blocks\": 32, \"seconds\": 1.500, \"turnaround_ms\": 16.215, "
+              "\"efficiency\": 0.123}");
 }
 
 }  // namespace

@@ -450,6 +450,40 @@ TEST(SimTarget, PacedAt115200BaudReadsTakeTheirWireTime) {
     EXPECT_LT(elapsed, wire * 20) << "pacing far slower than the line";
 }
 
+TEST(SimTarget, LatencyTimerHoldsAnswersUntilItRunsOutOrAPacketIsFull) {
+    SimOptions options;
+    options.latencyTimerMs = 300;
+    options.once = true;
+    SimTarget target(options);
+    ASSERT_TRUE(target.start());
+    SimClient client(target.portPath());
+    const auto ms = [](Clock::duration d) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+    };
+
+    // A short answer waits for the timer.
+    auto start = Clock::now();
+    client.send(HANDSHAKE);
+    EXPECT_EQ(client.read(5, 3000), HANDSHAKE_ANSWER);
+    EXPECT_GE(ms(Clock::now() - start), 300);
+
+    // A read answer is 72 bytes: one full packet of 62 goes at once, the last 10 wait.
+    start = Clock::now();
+    client.send(readRequest(0));
+    EXPECT_EQ(client.read(62, 3000).size(), 62u);
+    EXPECT_LT(ms(Clock::now() - start), 250) << "a full packet is not held";
+    EXPECT_EQ(client.read(10, 3000).size(), 10u);
+    EXPECT_GE(ms(Clock::now() - start), 300);
+
+    // The answer that ends the transfer still leaves before --once ends serving.
+    client.send(ENABLE);
+    EXPECT_EQ(client.read(5, 3000), ENABLE_ANSWER);
+    for (int i = 0; i < 200 && !target.finished(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(target.finished());
+}
+
 TEST(SimTarget, StopsPromptlyDuringADelayAndLeavesNothingBehind) {
     TempDir dir;
     {
