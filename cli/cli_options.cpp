@@ -64,6 +64,19 @@ void addTransferOptions(CLI::App& command, CliOptions& options) {
     command.add_flag("--station-child", options.stationChild)->group("");
 }
 
+int checkDoctorPort(DoctorOptions& doctor, std::ostream& err) {
+    if (doctor.port.empty()) {
+        return PARSE_RUN;
+    }
+    doctor.portPath = portPathFromArgument(doctor.port);
+    if (doctor.portPath.empty()) {
+        err << PROGRAM << ": --port '" << doctor.port << "' names no port (see '" << PROGRAM
+            << " --help')\n";
+        return EXIT_USAGE;
+    }
+    return PARSE_RUN;
+}
+
 }  // namespace
 
 int usageError(std::ostream& err, const std::string& text) {
@@ -97,6 +110,7 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
 
     CLI::App* ports = app.add_subcommand("ports", "list the serial ports of this machine");
     ports->add_flag("--json", options.json, "print them as one JSON array");
+    CLI::App* doctor = addDoctorCommand(app, options.doctor);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     if (!reversed.empty()) {
@@ -118,6 +132,9 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
         options.command = CliCommand::LOAD;
     } else if (crypt->parsed()) {
         options.command = CliCommand::CRYPT;
+    } else if (doctor != nullptr && doctor->parsed()) {
+        options.command = CliCommand::DOCTOR;
+        return checkDoctorPort(options.doctor, err);
     } else {
         options.command = CliCommand::PORTS;
         return PARSE_RUN;

@@ -1,13 +1,15 @@
 #pragma once
-// The command line of tarnlink-cli: load, crypt and ports, parsed with CLI11.
+// The command line of tarnlink-cli: load, crypt, ports and doctor, parsed with CLI11.
 
 #include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "cli/doctor_command.h"
+
 namespace tarnlink {
 
-enum class CliCommand { LOAD, CRYPT, PORTS };
+enum class CliCommand { LOAD, CRYPT, PORTS, DOCTOR };
 
 struct CliOptions {
     CliCommand command = CliCommand::PORTS;
@@ -28,6 +30,7 @@ struct CliOptions {
     /// Run as one board of a station: events on stdout, nothing on stderr but trouble,
     /// "cancel" or the end of stdin cancels. Not for people; hidden from --help.
     bool stationChild = false;
+    DoctorOptions doctor;  ///< the doctor's own options
 };
 
 /// Returned by parseCommandLine when the command is to run.

@@ -28,6 +28,9 @@ void traceFrame(FrameDirection direction, const uint8_t* frame, size_t size) {
         formatTraceLine(seconds, direction == FrameDirection::SENT, frame, size);
     std::fputs(line.c_str(), s_traceFile);
     std::fputc('\n', s_traceFile);
+    // Each frame reaches the file at once: a program killed or quit mid-transfer keeps
+    // the last lines, which are the ones a bug report needs.
+    std::fflush(s_traceFile);
 }
 
 }  // namespace
@@ -57,6 +60,7 @@ bool startFrameTrace(const std::string& path, const std::string& title) {
     std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", &utc);
     std::fprintf(file, "# %s, started %s; seconds since start, TX to / RX from the target\n",
                  title.c_str(), started);
+    std::fflush(file);
     {
         std::lock_guard<std::mutex> lock(s_traceMutex);
         s_traceFile = file;

@@ -12,6 +12,11 @@ nlohmann::ordered_json textOrNull(const std::string& text) {
     return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
 }
 
+// Three decimals, as the figures were printed before they came from one object.
+double rounded(double value) {
+    return std::round(value * 1000.0) / 1000.0;
+}
+
 }  // namespace
 
 nlohmann::ordered_json transferReportJson(const TransferReport& r) {
@@ -30,6 +35,10 @@ nlohmann::ordered_json transferReportJson(const TransferReport& r) {
     j["usb_serial"] = textOrNull(r.usbSerial);
     j["retries"] = r.retries;
     j["detail"] = textOrNull(r.detail);
+    j["turnaround_ms"] =
+        r.line.turnaroundMs >= 0 ? nlohmann::ordered_json(rounded(r.line.turnaroundMs)) : nullptr;
+    j["efficiency"] =
+        r.line.efficiency >= 0 ? nlohmann::ordered_json(rounded(r.line.efficiency)) : nullptr;
     // A tenth of a millisecond: a station's eight boards summed stay exact to a millisecond.
     j["cpu_seconds"] = r.cpuSeconds >= 0
                            ? nlohmann::ordered_json(std::round(r.cpuSeconds * 10000.0) / 10000.0)

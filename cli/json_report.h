@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/line_figures.h"
 #include "cli/result_report.h"
 #include "cli/sha256.h"
 
@@ -26,13 +27,15 @@ struct TransferReport {
     uint32_t retries = 0;              ///< block requests sent again
     std::string detail;                ///< the line under the result's message; may be empty
     double cpuSeconds = -1;            ///< CPU time of the board's process; negative: unknown
+    LineFigures line;                  ///< turnaround and efficiency of the line
     std::string time;                  ///< when the result came, ISO 8601 UTC
 };
 
 /// The report as one JSON object, fields in a fixed order: "port", "command", "result",
 /// "name", "message", "blocks", "seconds", "image" (load) or "output" (crypt), "bytes",
-/// "sha256", "usb_serial", "retries", "detail", "cpu_seconds", "time". Unknown values are
-/// null.
+/// "sha256", "usb_serial", "retries", "detail", "turnaround_ms" (median of the first
+/// exchanges), "efficiency" (line time of the bytes over the elapsed time), "cpu_seconds",
+/// "time". Unknown values are null.
 nlohmann::ordered_json transferReportJson(const TransferReport& report);
 
 /// A field of a report (or of any event) as text; empty when it is absent, null or not a

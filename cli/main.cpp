@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <thread>
 
@@ -21,7 +22,13 @@ namespace tarnlink {
 namespace {
 
 int listPorts(bool json) {
-    const std::vector<SerialPortInfo> ports = availableSerialPorts();
+    std::vector<SerialPortInfo> ports;
+    try {
+        ports = availableSerialPorts();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "tarnlink-cli: cannot list the serial ports: %s\n", error.what());
+        return 1;
+    }
     if (json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const SerialPortInfo& port : ports) {
@@ -99,6 +106,9 @@ int main(int argc, char** argv) {
     }
     if (options.command == CliCommand::PORTS) {
         return listPorts(options.json);
+    }
+    if (options.command == CliCommand::DOCTOR) {
+        return runDoctorCommand(options.doctor);
     }
     return runTransferCommand(options);
 }

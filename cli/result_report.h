@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/line_figures.h"
+
 namespace tarnlink {
 
 enum class TransferKind : uint8_t { LOAD, CRYPT };
@@ -30,6 +32,7 @@ struct TransferOutcome {
     uint16_t packetIndex = 0;  ///< block in progress at the end
     uint16_t address = 0;      ///< its target word address
     std::string detail;        ///< why, when the runner knows better than the result alone
+    LineFigures line;          ///< turnaround and efficiency of the line
 };
 
 /// The lines of the report, the result's message first, then at most one line that says

@@ -160,7 +160,12 @@ StopWatcher::~StopWatcher() {
 }
 
 void quitAtOnce(StopRequest request, const char* text) {
-    [[maybe_unused]] ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
+    // The note goes out only if stderr can take it now: a full pipe that nobody reads (a
+    // worker may already be stuck writing into it) must not hold up the quit.
+    pollfd out{STDERR_FILENO, POLLOUT, 0};
+    if (::poll(&out, 1, 0) == 1 && (out.revents & POLLOUT) != 0) {
+        [[maybe_unused]] ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
+    }
     // Die of the signal itself, so a calling shell sees an interrupted program.
     const int signal = request == StopRequest::TERMINATE ? SIGTERM : SIGINT;
     ::signal(signal, SIG_DFL);

@@ -95,12 +95,11 @@ std::vector<SerialPortInfo> listSerialPorts(const std::string& sysfsRoot, const 
     if (error) {
         return ports;
     }
+    // Devices come and go while we look (an adapter pulled out mid-listing): every step
+    // takes an error code instead of throwing, and an entry that went away is skipped.
     fs::directory_iterator entries(root / "class" / "tty", error);
-    if (error) {
-        return ports;
-    }
-    for (const fs::directory_entry& entry : entries) {
-        const fs::path ttyDir = entry.path();
+    for (const fs::directory_iterator end; !error && entries != end; entries.increment(error)) {
+        const fs::path ttyDir = entries->path();
         const std::string name = ttyDir.filename().string();
         if (!only.empty() && name != only) {
             continue;

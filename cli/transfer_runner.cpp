@@ -16,10 +16,12 @@
 #include "cli/frame_trace_file.h"
 #include "cli/record_file.h"
 #include "cli/serial_ports.h"
+#include "cli/slow_line_watch.h"
 #include "cli/stop_requests.h"
 #include "cli/terminal.h"
 #include "cli/transfer_events.h"
 #include "link/serial_link.h"
+#include "protocol/exchange_timing.h"
 #include "transfer/crypt_worker.h"
 #include "transfer/download_worker.h"
 #include "transfer/transfer_context.h"
@@ -111,6 +113,7 @@ int finishReport(const CliOptions& options, TransferReport report, const Transfe
     report.blocks = outcome.blocks;
     report.seconds = outcome.seconds;
     report.detail = lines.size() > 1 ? lines[1] : std::string();
+    report.line = outcome.line;
     report.time = isoTimeNow();
     report.cpuSeconds = ownCpuSeconds();
     if (printsResultLines(options)) {
@@ -178,6 +181,21 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
     }
     setNotificationTarget(target);
 
+    resetExchangeTiming();
+    SlowLineWatch slowLine(serialPortDevicePath(options.portPath));
+    // A station shows its children's stderr under their port; on its own, the line goes
+    // above the progress.
+    auto warn = [&](const std::string& warning) {
+        if (warning.empty()) {
+            return;
+        }
+        if (options.stationChild) {
+            std::fprintf(stderr, "%s\n", warning.c_str());
+            std::fflush(stderr);
+        } else {
+            target->note(warning);
+        }
+    };
     if (kind == TransferKind::LOAD) {
         startDownload(options.file.c_str(), options.portPath.c_str(),
                       options.noResetVerify ? 1 : 0);
@@ -190,8 +208,9 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
     const bool live = settings.mode == OutputMode::LIVE;
     std::optional<uint8_t> result;
     while (!result) {
-        const Mailbox::Mail mail =
-            mailbox.wait(live ? std::optional(std::chrono::milliseconds(250)) : std::nullopt);
+        // A quarter of a second: the live line's rate and time left, and the slow-line watch.
+        const Mailbox::Mail mail = mailbox.wait(std::chrono::milliseconds(250));
+        warn(slowLine.poll(false));
         if (mail.userCancels > 0 || mail.inputCancels > 0) {
             // Again here: a request that came between the wait for the port and the start
             // found nothing to cancel then.
@@ -207,10 +226,12 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
     }
     clearNotificationTarget();
     target->finish(*result);
+    warn(slowLine.poll(true));
 
     TransferOutcome outcome;
     outcome.result = *result;
     outcome.seconds = target->elapsed();
+    outcome.line = lineFigures(exchangeFigures(), outcome.seconds);
     outcome.blocks = target->blocksDone();
     outcome.devicePath = serialPortDevicePath(options.portPath);
     outcome.portError = portError;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "protocol/exchange_timing.h"
 #include "protocol/frame.h"
 #include "protocol/frame_trace.h"
 #include "protocol/response_dispatcher.h"
@@ -35,6 +36,7 @@ uint8_t nextState(FrameReceiver& rx, uint8_t state, uint8_t b) {
             if (b != FRAME_SOF) {
                 return RX_HUNT;
             }
+            noteAnswerStarted();
             rx.fcs = 0;
             rx.received = 0;
             return RX_LENGTH;
@@ -62,6 +64,7 @@ uint8_t nextState(FrameReceiver& rx, uint8_t state, uint8_t b) {
         }
         case RX_FCS:
             // The FCS byte is consumed either way; parsing resumes with the byte after it.
+            noteAnswerReceived(FRAME_OVERHEAD + rx.length);
             if (b == rx.fcs) {
                 traceReceived(rx);
                 handleResponse(rx.command, rx.payload);

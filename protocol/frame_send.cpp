@@ -1,4 +1,5 @@
 #include "link/serial_link.h"
+#include "protocol/exchange_timing.h"
 #include "protocol/frame.h"
 #include "protocol/frame_trace.h"
 #include "transfer/transfer_context.h"
@@ -20,6 +21,7 @@ void sendFrame(uint8_t command, const uint8_t* payload, uint8_t length) {
     if (FrameObserver observer = frameObserver()) {
         observer(FrameDirection::SENT, frame, size);
     }
+    noteRequestWriting(size);
     // A failed write counts as sent: the worker's time-out and repeat cover it.
     (void)serialLinkWrite(link, frame, static_cast<uint32_t>(size));
 }

@@ -4,6 +4,7 @@
 
 #include "link/auto_reset_event.h"
 #include "protocol/frame.h"
+#include "transfer/test_seam.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {
@@ -35,27 +36,36 @@ uint16_t blockAddressOf(const uint8_t* payload) {
 }
 
 void verifyRead(const uint8_t* payload) {
+    const uint16_t blockAddress = blockAddressOf(payload);
     // Fixed order: the comparison first, then the status, and only then the address.
-    const uint8_t verdict = verifyBlock(blockAddressOf(payload), payload + BLOCK_DATA);
+    const uint8_t verdict = verifyBlock(blockAddress, payload + BLOCK_DATA);
     if (verdict == GENERAL_FAILURE || payload[STATUS] != 0) {
         endTransfer(VERIFY_FAILED);
         return;
     }
-    if (verdict == OUT_OF_SEQUENCE) {
+    // Taken only after the comparison: once the worker sees its answer taken, the block
+    // it asked for has been compared equal. A second answer to the same read finds
+    // nothing left to take.
+    if (verdict == OUT_OF_SEQUENCE || !takeAwaitedAnswer(g_transfer, CMD_READ, blockAddress)) {
         return;
     }
+    TARNLINK_TEST_SEAM(READ_ACCEPTED, blockAddress);
     signalAck();
 }
 
 void cryptRead(const uint8_t* payload) {
+    // One answer per read request, for the read in flight: a second answer to a block is
+    // not appended again, and a refusal left over from an earlier read (a repeated end
+    // marker still on the line when the next read-back starts) cannot end this one.
+    const uint16_t blockAddress = blockAddressOf(payload);
+    if (!takeAwaitedAnswer(g_transfer, CMD_READ, blockAddress)) {
+        return;
+    }
     if (payload[STATUS] != 0) {
         // A refused read marks the end of the encrypted image.
         g_transfer.result.store(CRYPT_UPLOADED);
         g_transfer.state.store(STATE_IDLE);
         signalAck();
-        return;
-    }
-    if (blockAddressOf(payload) != g_transfer.address.load()) {
         return;
     }
     // Flush each block: a full disk must end the read-back now, not vanish in the buffer.
@@ -65,13 +75,23 @@ void cryptRead(const uint8_t* payload) {
         endTransfer(GENERAL_FAILURE);
         return;
     }
+    TARNLINK_TEST_SEAM(READ_ACCEPTED, blockAddress);
     signalAck();
+}
+
+// Any other answer the worker waits for: accepted once per request, then signalled.
+void acknowledge(uint8_t command) {
+    if (takeAwaitedAnswer(g_transfer, command)) {
+        signalAck();
+    }
 }
 
 }  // namespace
 
 uint8_t verifyBlock(uint16_t blockAddress, const uint8_t* data) {
-    if (blockAddress != g_transfer.address.load()) {
+    // The read in flight is the one the worker armed; while it waits, packetIndex names
+    // that same block.
+    if (!isAwaitedAnswer(g_transfer, CMD_READ, blockAddress)) {
         return OUT_OF_SEQUENCE;
     }
     // A response that no request asked for may name a block the image does not have.
@@ -100,14 +120,15 @@ void handleResponse(uint8_t command, const uint8_t* payload) {
     switch (command & ~RSP_BIT) {
         case CMD_HANDSHAKE:
             if (state == STATE_CONNECT) {
-                signalAck();
+                acknowledge(CMD_HANDSHAKE);
             }
             break;
         case CMD_WRITE:
-            // No address is looked at: any good write response acknowledges the block.
+            // No address is looked at: a good write response acknowledges the block in
+            // flight, whichever block it answers.
             if (state == STATE_WRITE) {
                 if (payload[STATUS] == 0) {
-                    signalAck();
+                    acknowledge(CMD_WRITE);
                 } else {
                     endTransfer(GENERAL_FAILURE);
                 }
@@ -121,7 +142,7 @@ void handleResponse(uint8_t command, const uint8_t* payload) {
             }
             break;
         case CMD_ENABLE:
-            if (state == STATE_ENABLE) {
+            if (state == STATE_ENABLE && takeAwaitedAnswer(g_transfer, CMD_ENABLE)) {
                 g_transfer.result.store(SUCCESS);
                 signalAck();
             }
@@ -129,7 +150,7 @@ void handleResponse(uint8_t command, const uint8_t* payload) {
         case CMD_CRYPT:
             if (state == STATE_CRYPT) {
                 if (payload[STATUS] == 0) {
-                    signalAck();
+                    acknowledge(CMD_CRYPT);
                 } else {
                     endTransfer(GENERAL_FAILURE);
                 }
@@ -139,6 +160,8 @@ void handleResponse(uint8_t command, const uint8_t* payload) {
             // Includes 0x90: only the handshake response acknowledges a connect attempt.
             break;
     }
+    TARNLINK_TEST_SEAM(RESPONSE_HANDLED,
+                       static_cast<uint32_t>(command) << 16 | blockAddressOf(payload));
 }
 
 }  // namespace tarnlink

@@ -1,6 +1,9 @@
 #pragma once
 // Turns each good response frame into its effect on the running transfer: acknowledge the
-// request in flight (signal ackEvent), end the transfer with a result, or ignore it.
+// request in flight (signal ackEvent), end the transfer with a result, or ignore it. An
+// acknowledgement is given at most once per request: the dispatcher takes the answer that
+// the worker armed before it sent (expectAnswer), and a response with nothing to take is
+// ignored.
 
 #include <cstdint>
 
@@ -11,8 +14,9 @@ namespace tarnlink {
 void handleResponse(uint8_t command, const uint8_t* payload);
 
 /// Compares a read-back block with the image block g_transfer.packetIndex: SUCCESS,
-/// GENERAL_FAILURE at the first difference, OUT_OF_SEQUENCE when `blockAddress` is not the
-/// address in flight or the block lies outside the image. Reader thread only.
+/// GENERAL_FAILURE at the first difference, OUT_OF_SEQUENCE when no read of `blockAddress`
+/// is awaited (none in flight, another address, or already answered) or the block lies
+/// outside the image. Reader thread only.
 uint8_t verifyBlock(uint16_t blockAddress, const uint8_t* data);
 
 }  // namespace tarnlink

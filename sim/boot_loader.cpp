@@ -37,7 +37,8 @@ SimReply BootLoader::handle(const SimFrame& frame) {
     SimReply reply;
     ++m_requests;
     if (m_options.silent ||
-        (m_options.stopAfterFrames != 0 && m_requests > m_options.stopAfterFrames)) {
+        (m_options.stopAfterFrames != 0 && m_requests > m_options.stopAfterFrames) ||
+        (m_options.muteCommand != 0 && frame.command == m_options.muteCommand)) {
         return reply;
     }
     bool ends = false;
@@ -87,9 +88,13 @@ SimReply BootLoader::handle(const SimFrame& frame) {
     default:
         return reply;  // echoes, answers and unknown commands are not answered
     }
-    const int copies = m_requests == m_options.duplicateRequest ? 2 : 1;
+    const int copies = m_options.answerTwice || m_requests == m_options.duplicateRequest ? 2 : 1;
     for (int i = 0; i < copies; ++i) {
         addFrame(reply, answer, ends);
+    }
+    reply.delayMs = m_options.delayMs;
+    if (m_options.jitterMs != 0) {
+        reply.delayMs += static_cast<uint32_t>(m_random() % (uint64_t{m_options.jitterMs} + 1));
     }
     return reply;
 }
@@ -124,6 +129,10 @@ std::vector<uint8_t> BootLoader::answerWrite(const std::vector<uint8_t>& payload
         status = SIM_STATUS_OUT_OF_RANGE;
     } else {
         std::copy_n(payload.begin() + 2, SIM_BLOCK_BYTES, m_flash.begin() + static_cast<long>(offset));
+        if (m_writes == m_options.storeWrong) {
+            // A flash cell that did not take its value; the write is acknowledged all the same.
+            m_flash[offset + m_corruptOffset] ^= m_corruptMask;
+        }
         m_usedBlocks = std::max(m_usedBlocks,
                                 (offset + 2 * SIM_BLOCK_BYTES - 1) / SIM_BLOCK_BYTES);
     }

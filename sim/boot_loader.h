@@ -33,6 +33,8 @@ struct SimReply {
     /// An answer that ends a transfer goes out intact in this reply (enable answered, or a
     /// non-zero status: refused write or crypt, failed read, end of the crypt data).
     bool endsTransfer = false;
+    /// How long after the request the answers leave (--delay-ms plus --jitter-ms).
+    uint32_t delayMs = 0;
 };
 
 class BootLoader {

@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <string>
 
 #include "sim/sim_target.h"
 
@@ -30,15 +32,30 @@ void addOptions(CLI::App& app, tarnlink::sim::SimOptions& o) {
                    "do not send answer frame K (counted among answers)");
     app.add_option("--duplicate-request", o.duplicateRequest,
                    "answer request K (counted among all good frames) twice");
+    app.add_flag("--answer-twice", o.answerTwice, "answer every request twice");
+    app.add_flag("--echo", o.echo, "send every good frame back as it came, before its answer");
+    app.add_option("--store-wrong", o.storeWrong,
+                   "acknowledge write K (counted among writes) but store one byte changed");
+    static const std::map<std::string, uint8_t> kinds = {
+        {"handshake", 0x04}, {"write", 0x01}, {"read", 0x02}, {"enable", 0x03}, {"crypt", 0x20}};
+    app.add_option_function<std::string>(
+           "--mute", [&o](const std::string& kind) { o.muteCommand = kinds.at(kind); },
+           "leave every request of KIND unanswered and unacted on")
+        ->check(CLI::IsMember(kinds))
+        ->type_name("KIND");
     app.add_option("--wrong-address-read", o.wrongAddressRead,
                    "answer read request K with the address 16 higher");
     app.add_flag("--noise", o.noise, "1 to 8 random non-0xFE bytes before every answer");
     app.add_option("--delay-ms", o.delayMs, "delay every answer by D ms");
+    app.add_option("--jitter-ms", o.jitterMs,
+                   "delay every answer by a further random 0..J ms (from the seed)");
     app.add_flag("--refuse-crypt", o.refuseCrypt, "answer CMD_CRYPT with status 1");
     app.add_option("--stop-after", o.stopAfterFrames,
                    "leave every good frame after the first N unanswered");
     app.add_option("--baud", o.baud, "pace input and output at B baud, 10 bits a byte");
-    app.add_option("--seed", o.seed, "seed of the noise and of the corrupted byte");
+    app.add_option("--latency-timer", o.latencyTimerMs,
+                   "hold answers like a USB adapter: until MS ms have passed or 62 bytes wait");
+    app.add_option("--seed", o.seed, "seed of every random choice: noise, changed byte, jitter");
     app.add_flag("--once", o.once, "end after one transfer has ended");
     app.add_option("--link", o.linkPath, "also make a symlink to the port here");
     app.add_option("--log", o.logPath, "log every frame: '<monotonic us> <in|out> FE ..'");
@@ -50,7 +67,9 @@ void addOptions(CLI::App& app, tarnlink::sim::SimOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Simulated boot loader on a pseudo-terminal"};
+    CLI::App app{"Simulated boot loader on a pseudo-terminal", "tarnlink-sim"};
+    app.set_version_flag("--version", "tarnlink-sim " TARNLINK_VERSION,
+                         "print the version and exit");
     tarnlink::sim::SimOptions options;
     addOptions(app, options);
     CLI11_PARSE(app, argc, argv);

@@ -10,7 +10,8 @@
 
 namespace tarnlink::sim {
 
-SimLine::SimLine(int fd, int stopFd, uint32_t baud) : m_fd(fd), m_stopFd(stopFd) {
+SimLine::SimLine(int fd, int stopFd, uint32_t baud, uint32_t latencyTimerMs)
+    : m_fd(fd), m_stopFd(stopFd), m_latency(std::chrono::milliseconds(latencyTimerMs)) {
     if (baud != 0) {
         // Ten bits a byte: start bit, eight data bits, stop bit.
         m_byteTime = std::chrono::duration_cast<Clock::duration>(
@@ -40,8 +41,18 @@ bool SimLine::sleepUntil(Clock::time_point when) const {
 
 bool SimLine::receive(std::vector<uint8_t>& bytes) {
     for (;;) {
+        if (!sendDueHeld()) {
+            return false;
+        }
+        // While bytes are held, wake when their time is up (rounded up to whole ms).
+        int timeoutMs = -1;
+        if (!m_held.empty()) {
+            const auto left = m_heldSince + m_latency - Clock::now();
+            timeoutMs = static_cast<int>(
+                std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+        }
         pollfd fds[2] = {{m_stopFd, POLLIN, 0}, {m_fd, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
+        if (poll(fds, 2, timeoutMs) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -79,18 +90,63 @@ bool SimLine::paceInput(Clock::time_point arrival) {
 
 bool SimLine::send(const std::vector<uint8_t>& bytes) {
     if (m_byteTime == Clock::duration::zero()) {
-        return writeAll(bytes.data(), bytes.size());
+        if (m_latency == Clock::duration::zero()) {
+            return writeAll(bytes.data(), bytes.size());
+        }
+        for (const uint8_t byte : bytes) {
+            if (!hold(byte)) {
+                return false;
+            }
+        }
+        return true;
     }
     // Absolute deadlines: the frame starts now (or when the previous one has left), and a
     // late wake-up does not stretch the bytes after it; they catch up.
     m_outDeadline = std::max(m_outDeadline, Clock::now());
     for (const uint8_t byte : bytes) {
         m_outDeadline += m_byteTime;
-        if (!sleepUntil(m_outDeadline) || !writeAll(&byte, 1)) {
+        if (!sleepUntil(m_outDeadline)) {
+            return false;
+        }
+        const bool sent = m_latency == Clock::duration::zero() ? writeAll(&byte, 1) : hold(byte);
+        if (!sent) {
             return false;
         }
     }
     return true;
+}
+
+bool SimLine::hold(uint8_t byte) {
+    // A slow line may let the time run out between two bytes of one answer.
+    if (!sendDueHeld()) {
+        return false;
+    }
+    if (m_held.empty()) {
+        m_heldSince = Clock::now();
+    }
+    m_held.push_back(byte);
+    if (m_held.size() < ADAPTER_PACKET_DATA) {
+        return true;
+    }
+    const bool written = writeAll(m_held.data(), m_held.size());
+    m_held.clear();
+    return written;
+}
+
+bool SimLine::sendDueHeld() {
+    if (m_held.empty() || Clock::now() < m_heldSince + m_latency) {
+        return true;
+    }
+    const bool written = writeAll(m_held.data(), m_held.size());
+    m_held.clear();
+    return written;
+}
+
+bool SimLine::flushHeld() {
+    if (m_held.empty()) {
+        return true;
+    }
+    return sleepUntil(m_heldSince + m_latency) && sendDueHeld();
 }
 
 bool SimLine::writeAll(const uint8_t* data, size_t size) const {

@@ -78,7 +78,7 @@ void SimTarget::Impl::awaitHostRead() {
 }
 
 void SimTarget::Impl::serveFrames() {
-    SimLine line(pty.master(), stopFd, options.baud);
+    SimLine line(pty.master(), stopFd, options.baud, options.latencyTimerMs);
     SimFrameParser parser;
     std::vector<uint8_t> bytes;
     for (;;) {
@@ -104,6 +104,13 @@ void SimTarget::Impl::serveFrames() {
 bool SimTarget::Impl::handleFrame(SimLine& line, const SimFrame& frame,
                                   const std::vector<uint8_t>& raw) {
     log.record(true, raw);
+    // The line's echo comes back at once, whatever the target then makes of the frame.
+    if (options.echo) {
+        log.record(false, raw);
+        if (!line.send(raw)) {
+            return false;
+        }
+    }
     SimReply reply;
     {
         std::lock_guard lock(loaderMutex);
@@ -112,8 +119,8 @@ bool SimTarget::Impl::handleFrame(SimLine& line, const SimFrame& frame,
     if (reply.chunks.empty()) {
         return true;
     }
-    if (options.delayMs != 0 &&
-        !line.sleepUntil(SimLine::Clock::now() + std::chrono::milliseconds(options.delayMs))) {
+    if (reply.delayMs != 0 &&
+        !line.sleepUntil(SimLine::Clock::now() + std::chrono::milliseconds(reply.delayMs))) {
         return false;
     }
     // The file, the count and the log entry are done before the answer leaves, so whoever
@@ -130,7 +137,12 @@ bool SimTarget::Impl::handleFrame(SimLine& line, const SimFrame& frame,
             return false;
         }
     }
-    return !(reply.endsTransfer && options.once);
+    if (reply.endsTransfer && options.once) {
+        // Serving ends here: what the adapter still holds must go out first.
+        line.flushHeld();
+        return false;
+    }
+    return true;
 }
 
 void SimTarget::Impl::writeFlashOut() const {

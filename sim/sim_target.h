@@ -22,12 +22,18 @@ struct SimOptions {
     uint32_t badFcsResponse = 0;   ///< send response K with a wrong FCS
     uint32_t dropResponse = 0;     ///< do not send response K
     uint32_t duplicateRequest = 0; ///< answer request K twice
+    bool answerTwice = false;      ///< answer every request twice
+    bool echo = false;             ///< send every good host frame back as it came, first
+    uint32_t storeWrong = 0;       ///< acknowledge write K but store one byte of it changed
+    uint8_t muteCommand = 0;       ///< requests with this command: no answer, no effect
     uint32_t wrongAddressRead = 0; ///< answer read request K with another block's address
     bool noise = false;            ///< random non-0xFE bytes between frames
     uint32_t delayMs = 0;          ///< delay every response by D ms
+    uint32_t jitterMs = 0;         ///< delay every response by a further random 0..J ms
     bool refuseCrypt = false;      ///< answer CMD_CRYPT with a non-zero status
     uint32_t stopAfterFrames = 0;  ///< stop answering after N received frames
     uint32_t baud = 0;             ///< pace output and input at this rate (10 bits a byte); 0: unpaced
+    uint32_t latencyTimerMs = 0;   ///< hold answers like a USB adapter's latency timer; 0: off
     uint64_t seed = 1;             ///< seed of every random choice
     bool once = false;             ///< end after one transfer
     std::string linkPath;          ///< also make a symlink to the port here

@@ -5,6 +5,7 @@
 #include "link/auto_reset_event.h"
 #include "protocol/frame.h"
 #include "transfer/notifications.h"
+#include "transfer/test_seam.h"
 #include "transfer/transfer_context.h"
 #include "transfer/worker_lifecycle.h"
 
@@ -35,6 +36,7 @@ uint32_t cryptWorker(TransferContext* ctx) {
     AutoResetEvent& ack = *c.ackEvent.load();
     c.packetIndex.store(0);
     c.address.store(0);
+    TARNLINK_TEST_SEAM(COUNTERS_PRESET, 0);
     c.result.store(GENERAL_FAILURE);
 
     for (;;) {
@@ -51,20 +53,19 @@ uint32_t cryptWorker(TransferContext* ctx) {
             if (!advanceState(c, STATE_CONNECT, STATE_CRYPT)) {
                 continue;
             }
+            expectAnswer(c, CMD_CRYPT);
             sendCryptRequest();
             waitMs = CRYPT_REQUEST_WAIT_MS;
         } else if (state == STATE_CRYPT) {
             const uint16_t packetIndex = c.packetIndex.load();
-            // The address moves on before the status is shown: a second answer to the
-            // previous block that comes late no longer matches and is not appended twice.
-            if (packetIndex != 0) {
-                c.address.store(static_cast<uint16_t>(c.address.load() + 16));
-            }
             char text[48];
             std::snprintf(text, sizeof text, "Reading crypto binary: %d",
                           static_cast<int>(packetIndex));
             showStatus(text);
-            dropStaleAck(c);
+            if (packetIndex != 0) {
+                c.address.store(static_cast<uint16_t>(c.address.load() + 16));
+            }
+            expectAnswer(c, CMD_READ, c.address.load());
             sendRead(c.address.load());
             setProgress(packetIndex / 40u);
             c.packetIndex.store(static_cast<uint16_t>(packetIndex + 1));
@@ -76,8 +77,7 @@ uint32_t cryptWorker(TransferContext* ctx) {
 
         // No repeats: the first silence ends the read-back. A wait that runs out after
         // the dispatcher ended it or the user cancelled goes on as if signalled.
-        if (ack.wait(waitMs) == AutoResetEvent::WaitResult::TIMEOUT &&
-            advanceState(c, STATE_CRYPT, STATE_IDLE)) {
+        if (!waitForAnswer(c, ack, waitMs) && advanceState(c, STATE_CRYPT, STATE_IDLE)) {
             c.result.store(TARGET_TIMEOUT);
             break;
         }

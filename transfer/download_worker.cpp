@@ -6,6 +6,7 @@
 #include "protocol/frame.h"
 #include "transfer/image_buffer.h"
 #include "transfer/notifications.h"
+#include "transfer/test_seam.h"
 #include "transfer/transfer_context.h"
 #include "transfer/worker_lifecycle.h"
 
@@ -66,6 +67,7 @@ uint32_t downloadWorker(TransferContext* ctx) {
     AutoResetEvent& ack = *c.ackEvent.load();
     c.packetIndex.store(0xFFFF);
     c.address.store(0);
+    TARNLINK_TEST_SEAM(COUNTERS_PRESET, 0);
     c.result.store(GENERAL_FAILURE);
     if (c.state.load() == STATE_IDLE) {
         finishTransfer(c);
@@ -82,7 +84,7 @@ uint32_t downloadWorker(TransferContext* ctx) {
 
     for (;;) {
         if (waitMs != 0) {
-            if (ack.wait(waitMs) == AutoResetEvent::WaitResult::SIGNALLED) {
+            if (waitForAnswer(c, ack, waitMs)) {
                 retries = 0;
                 budget = BLOCK_RETRIES;
                 if (nextState == STATE_IDLE) {
@@ -109,6 +111,7 @@ uint32_t downloadWorker(TransferContext* ctx) {
         switch (state) {
             case STATE_CONNECT:
                 // Probe and handshake alternate; only the handshake's answer counts.
+                expectAnswer(c, CMD_HANDSHAKE);
                 if (retries % 2 == 0) {
                     sendProbe();
                 } else {
@@ -125,6 +128,7 @@ uint32_t downloadWorker(TransferContext* ctx) {
                     setProgress(static_cast<unsigned>(phaseProgress(c.address.load(), imageWords)));
                 }
                 showPacketStatus("Sending Data Packet %d", c.packetIndex.load());
+                expectAnswer(c, CMD_WRITE);
                 sendWrite(c.address.load(), block);
                 nextState =
                     isLastBlock(c.address.load(), imageWords) ? STATE_VERIFY_START : STATE_WRITE;
@@ -146,21 +150,14 @@ uint32_t downloadWorker(TransferContext* ctx) {
                         0xFF);
                 }
                 showPacketStatus("Verifying Data Packet %d", c.packetIndex.load());
-                // Read answers are matched by address, but a second answer to the last
-                // block (or to the last write) can signal before the address moved on; it
-                // must not count as this block's verification.
-                if (retries == 0) {
-                    dropStaleAck(c);
-                }
+                expectAnswer(c, CMD_READ, c.address.load());
                 sendRead(c.address.load());
                 nextState = isLastBlock(c.address.load(), imageWords) ? STATE_ENABLE : STATE_VERIFY;
                 waitMs = BLOCK_WAIT_MS;
                 budget = BLOCK_RETRIES;
                 break;
             case STATE_ENABLE:
-                if (retries == 0) {
-                    dropStaleAck(c);
-                }
+                expectAnswer(c, CMD_ENABLE);
                 sendEnable();
                 nextState = STATE_IDLE;
                 budget = BLOCK_RETRIES;

@@ -46,6 +46,23 @@ void clearNotificationTarget() {
     setNotificationTarget(nullptr);
 }
 
+bool clearNotificationTarget(const NotificationTarget* target) {
+    Registry& r = registry();
+    std::shared_ptr<NotificationTarget> previous;
+    {
+        std::lock_guard lock(r.mutex);
+        if (target == nullptr || r.target.get() != target) {
+            return false;
+        }
+        previous = std::exchange(r.target, nullptr);
+    }
+    return true;  // `previous` may be the last reference: destroyed outside the lock
+}
+
+std::shared_ptr<NotificationTarget> notificationTarget() {
+    return currentTarget();
+}
+
 void showStatus(const char* text) {
     if (text == nullptr) {
         return;

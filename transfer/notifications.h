@@ -14,7 +14,7 @@ inline constexpr unsigned WM_TRANSFER_DONE = 0x401;
 /// The application's side of the notifications. The calls come from worker threads and
 /// from the user-interface thread.
 class NotificationTarget {
-public:
+  public:
     virtual ~NotificationTarget() = default;
     /// Replace the status text; copy `text` and return only once it is applied.
     virtual void showStatus(const char* text) = 0;
@@ -31,8 +31,15 @@ void setNotificationTarget(std::shared_ptr<NotificationTarget> target);
 /// Clears the registration. Any thread.
 void clearNotificationTarget();
 
-void showStatus(const char* text);     ///< copies the text before it returns
-void setProgress(unsigned position);   ///< the low 8 bits count
-void notifyResult(uint8_t result);     ///< queues WM_TRANSFER_DONE, never waits
+/// Clears the registration only while `target` is the one registered, so that a window
+/// going away cannot unregister another's target. True when it cleared. Any thread.
+bool clearNotificationTarget(const NotificationTarget* target);
+
+/// The target registered now, or null. Any thread.
+std::shared_ptr<NotificationTarget> notificationTarget();
+
+void showStatus(const char* text);    ///< copies the text before it returns
+void setProgress(unsigned position);  ///< the low 8 bits count
+void notifyResult(uint8_t result);    ///< queues WM_TRANSFER_DONE, never waits
 
 }  // namespace tarnlink

@@ -27,7 +27,32 @@ constexpr ResultText kResultTexts[] = {
 };
 static_assert(sizeof(kResultTexts) / sizeof(kResultTexts[0]) == TRANSFER_RESULT_LAST + 1u);
 
+// Bit 24 marks an armed token, so that no armed value is 0; the command code sits above
+// the 16-bit block address.
+constexpr uint32_t ANSWER_ARMED = 1u << 24;
+
+uint32_t answerToken(uint8_t command, uint16_t address) {
+    return ANSWER_ARMED | static_cast<uint32_t>(command) << 16 | address;
+}
+
 }  // namespace
+
+void expectAnswer(TransferContext& ctx, uint8_t command, uint16_t address) {
+    ctx.awaitedAnswer.store(answerToken(command, address));
+}
+
+bool isAwaitedAnswer(const TransferContext& ctx, uint8_t command, uint16_t address) {
+    return ctx.awaitedAnswer.load() == answerToken(command, address);
+}
+
+bool takeAwaitedAnswer(TransferContext& ctx, uint8_t command, uint16_t address) {
+    uint32_t expected = answerToken(command, address);
+    return ctx.awaitedAnswer.compare_exchange_strong(expected, 0);
+}
+
+bool awaitedAnswerTaken(const TransferContext& ctx) {
+    return ctx.awaitedAnswer.load() == 0;
+}
 
 const char* transferResultMessage(unsigned result) {
     return result <= TRANSFER_RESULT_LAST ? kResultTexts[result].message : "";

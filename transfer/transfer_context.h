@@ -72,7 +72,24 @@ struct TransferContext {
     /// A reader that the link's close gave up on still holds ackEvent, image and file; it
     /// releases them and clears this when it ends. No transfer starts until then.
     std::atomic<bool> readerOwnsTransfer{false};
+    /// The one answer the worker waits for, armed before each send (expectAnswer) and
+    /// taken by the dispatcher when it accepts that answer (takeAwaitedAnswer); 0 once taken.
+    std::atomic<uint32_t> awaitedAnswer{0};
 };
+
+/// Worker, before it sends a request: one answer with the command code `command` (for a
+/// read, carrying block address `address`) may now be accepted. Replaces what was armed.
+void expectAnswer(TransferContext& ctx, uint8_t command, uint16_t address = 0);
+
+/// Dispatcher: true while an answer with `command` and `address` is awaited. Changes nothing.
+bool isAwaitedAnswer(const TransferContext& ctx, uint8_t command, uint16_t address = 0);
+
+/// Dispatcher: accepts that answer, once. False when it is not (or no longer) awaited, as
+/// for a second answer to the same request, so a caller that gets false must drop it.
+bool takeAwaitedAnswer(TransferContext& ctx, uint8_t command, uint16_t address = 0);
+
+/// Worker: true once the dispatcher has taken the answer that was armed last.
+bool awaitedAnswerTaken(const TransferContext& ctx);
 
 /// The program's one transfer context.
 extern TransferContext g_transfer;

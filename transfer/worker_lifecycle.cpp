@@ -2,16 +2,17 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-#include <system_error>
 #include <thread>
 
 #include "link/auto_reset_event.h"
 #include "link/serial_link.h"
 #include "protocol/frame_receiver.h"
 #include "transfer/notifications.h"
+#include "transfer/test_seam.h"
 
 namespace tarnlink {
 
@@ -36,7 +37,8 @@ std::FILE* openTransferFile(const char* path, const char* mode) {
 // for a crypt output means the file lacks data that was counted as written.
 bool closeFile(TransferContext& ctx) {
     if (std::FILE* file = ctx.file.exchange(nullptr)) {
-        return std::fclose(file) == 0;
+        const bool closed = std::fclose(file) == 0;
+        return closed && !TARNLINK_TEST_SEAM_FAILS(FILE_CLOSE);
     }
     return true;
 }
@@ -93,14 +95,19 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
     if (start.skipResetVector) {
         ctx.skipResetVector.store(*start.skipResetVector);
     }
-    SerialLink* link = serialLinkOpen(start.portPath, frameReceiverFeed, nullptr);
+    // Before the open: the last transfer's reader has ended, and the new one may call the
+    // receiver as soon as it runs, so a reset after the open could land in the middle of a
+    // frame or be overwritten by the reader's own store.
     g_frameReceiver.parseState.store(RX_HUNT);
+    ctx.awaitedAnswer.store(0);
+    SerialLink* link = serialLinkOpen(start.portPath, frameReceiverFeed, nullptr);
     if (link == nullptr) {
         ctx.worker.store(false);
         notifyResult(SERIALPORT_ERROR);
         return;
     }
     ctx.link.store(link);
+    TARNLINK_TEST_SEAM(LINK_OPENED, 0);
 
     std::FILE* file = openTransferFile(start.filePath, start.fileMode);
     if (file == nullptr) {
@@ -113,10 +120,13 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
     ctx.state.store(STATE_CONNECT);
 
     try {
+        TARNLINK_TEST_SEAM(WORKER_STARTING, 0);
         // Detached: the application may end while a worker runs, and nobody joins it; the
         // worker reports its end through notifyResult.
         std::thread(start.body, &ctx).detach();
-    } catch (const std::system_error&) {
+    } catch (...) {
+        // std::system_error when the system has no thread to give, std::bad_alloc when the
+        // thread's own record cannot be had; either way no worker runs.
         ctx.state.store(STATE_IDLE);
         if (closeLink(ctx)) {
             closeFile(ctx);
@@ -138,8 +148,9 @@ void finishTransfer(TransferContext& ctx) {
     }
     const bool fileClosed = readerEnded && closeFile(ctx);
     uint8_t result = ctx.result.load();
-    // Data that never reached the file must not end in a success message.
-    if (!fileClosed && (result == SUCCESS || result == CRYPT_UPLOADED)) {
+    // Crypt data that never reached the file must not end in a success message. The image
+    // of a download was only read: its close cannot undo a verified, enabled flash.
+    if (!fileClosed && result == CRYPT_UPLOADED) {
         result = GENERAL_FAILURE;
         ctx.result.store(result);
     }
@@ -167,9 +178,24 @@ bool advanceState(TransferContext& ctx, uint8_t from, uint8_t to) {
     return ctx.state.compare_exchange_strong(from, to);
 }
 
-void dropStaleAck(TransferContext& ctx) {
-    if (AutoResetEvent* event = ctx.ackEvent.load()) {
-        event->wait(0);
+bool waitForAnswer(TransferContext& ctx, AutoResetEvent& ack, uint32_t timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 ||
+            ack.wait(static_cast<uint32_t>(left)) == AutoResetEvent::WaitResult::TIMEOUT) {
+            return false;
+        }
+        if (awaitedAnswerTaken(ctx)) {
+            TARNLINK_TEST_SEAM(ANSWER_TAKEN, 0);
+            return true;
+        }
+        if (ctx.state.load() == STATE_IDLE) {
+            return true;  // the dispatcher ended the transfer with a signal
+        }
+        // A signal that belongs to an answer taken earlier, late: wait on for the rest.
     }
 }
 

@@ -49,8 +49,10 @@ bool createAckEvent(TransferContext& ctx);
 /// STATE_IDLE stored meanwhile is not overwritten. True when the store happened.
 bool advanceState(TransferContext& ctx, uint8_t from, uint8_t to);
 
-/// Consumes an acknowledgement still pending from an earlier request (a target that
-/// answered twice), so that it cannot pass for the answer to the request about to go out.
-void dropStaleAck(TransferContext& ctx);
+/// Waits at most `timeoutMs` for the answer armed with expectAnswer before the send. True
+/// once the dispatcher has taken it, or has ended the transfer with a signal; a signal
+/// left over from an earlier answer does not end the wait. False when the time ran out.
+/// Worker thread.
+bool waitForAnswer(TransferContext& ctx, AutoResetEvent& ack, uint32_t timeoutMs);
 
 }  // namespace tarnlink

@@ -10,7 +10,8 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
-#include <vector>
+
+#include "tests/support/child_environment.h"
 
 namespace tarnlink::test {
 
@@ -27,22 +28,6 @@ std::string readText(const std::string& path) {
 }
 
 }  // namespace
-
-std::vector<std::string> childEnvironment(const std::vector<std::string>& extra) {
-    std::vector<std::string> env{"PATH=/usr/local/bin:/usr/bin:/bin", "LC_ALL=C.UTF-8"};
-    // Children run under the same sanitizer settings as the suite (suppressions, leaks).
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
-        if (const char* value = std::getenv(name)) {
-            env.push_back(std::string(name) + "=" + value);
-        }
-    }
-    for (const std::string& entry : extra) {
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
-        env.push_back(entry);
-    }
-    return env;
-}
 
 std::string cliPath() {
     const char* dir = std::getenv("TARNLINK_BUILD_DIR");
@@ -121,6 +106,22 @@ void CliProcess::sendSignal(int signal) {
     if (m_pid > 0) {
         ::kill(m_pid, signal);
     }
+}
+
+bool CliProcess::waitSignalTaken(int timeoutMs) const {
+    // /proc/<pid>/status: ShdPnd lists the signals sent to the process and not yet taken.
+    const std::string status = "/proc/" + std::to_string(m_pid) + "/status";
+    const double end = nowSeconds() + timeoutMs / 1000.0;
+    while (nowSeconds() < end) {
+        const std::string text = readText(status);
+        const size_t at = text.find("ShdPnd:");
+        if (at != std::string::npos &&
+            text.compare(text.find_first_not_of(" \t", at + 7), 16, "0000000000000000") == 0) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
 }
 
 CliResult CliProcess::wait(int timeoutMs) {

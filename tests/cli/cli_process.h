@@ -26,9 +26,7 @@ class CliProcess {
   public:
     /// Starts tarnlink-cli with `args`; stdout and stderr go to files, stdin is /dev/null.
     /// `stderrPath` non-empty: stderr opens that path instead (a pty slave, for instance).
-    /// The child's environment is explicit, whatever the caller's (TERM, locale, a
-    /// TARNLINK_PORT): PATH, LC_ALL=C.UTF-8 and the sanitizers' options, then the `env`
-    /// entries ("NAME=value"), which replace one of the same name.
+    /// The child's environment is childEnvironment(`env`): none of the caller's own.
     explicit CliProcess(const std::vector<std::string>& args,
                         const std::vector<std::string>& env = {},
                         const std::string& stderrPath = {});
@@ -39,6 +37,9 @@ class CliProcess {
     /// Waits until stderr holds `text`; false after `timeoutMs` or when the child ended.
     bool waitForStderr(const std::string& text, int timeoutMs);
     void sendSignal(int signal);
+    /// Waits until no signal sent to the child is pending any more (it has been taken by
+    /// a thread of the child); false after `timeoutMs`.
+    bool waitSignalTaken(int timeoutMs) const;
     /// Waits for the end; a child still running after `timeoutMs` is killed (exitCode -1,
     /// signal SIGKILL).
     CliResult wait(int timeoutMs);
@@ -49,9 +50,6 @@ class CliProcess {
     pid_t m_pid = -1;
     double m_startSeconds = 0;
 };
-
-/// The environment a child gets: the fixed base with `extra` laid over it.
-std::vector<std::string> childEnvironment(const std::vector<std::string>& extra);
 
 /// Runs tarnlink-cli to its end.
 CliResult runCli(const std::vector<std::string>& args, int timeoutMs = 60000,

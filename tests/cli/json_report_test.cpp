@@ -28,10 +28,10 @@ TEST(JsonReportTest, LoadReportHasEveryFieldInOrder) {
     r.detail = "Block 2 (target address 0x0020) did not verify";
     r.time = "2026-12-08T01:02:03.004Z";
     const nlohmann::ordered_json j = transferReportJson(r);
-    EXPECT_EQ(keys(j),
-              (std::vector<std::string>{"port", "command", "result", "name", "message", "blocks",
-                                        "seconds", "image", "bytes", "sha256", "usb_serial",
-                                        "retries", "detail", "cpu_seconds", "time"}));
+    EXPECT_EQ(keys(j), (std::vector<std::string>{"port", "command", "result", "name", "message",
+                                                 "blocks", "seconds", "image", "bytes", "sha256",
+                                                 "usb_serial", "retries", "detail", "turnaround_ms",
+                                                 "efficiency", "cpu_seconds", "time"}));
     EXPECT_EQ(j["command"], "load");
     EXPECT_EQ(j["result"], 7);
     EXPECT_EQ(j["name"], "VERIFY_FAILED");
@@ -57,10 +57,23 @@ TEST(JsonReportTest, CryptReportNamesTheOutputAndUnknownsAreNull) {
     EXPECT_FALSE(j.contains("image"));
     EXPECT_EQ(j["name"], "");
     EXPECT_EQ(j["seconds"], 0.0);
-    for (const char* key : {"bytes", "sha256", "usb_serial", "detail", "cpu_seconds"}) {
+    for (const char* key : {"bytes", "sha256", "usb_serial", "detail", "turnaround_ms",
+                            "efficiency", "cpu_seconds"}) {
         EXPECT_TRUE(j[key].is_null()) << key;
     }
     EXPECT_EQ(nlohmann::ordered_json::parse(j.dump()), j);
+}
+
+TEST(JsonReportTest, LineFiguresAreNumbersOnceMeasured) {
+    TransferReport r;
+    r.line.exchanges = 32;
+    r.line.turnaroundMs = 16.2154;
+    r.line.efficiency = 0.1234;
+    r.cpuSeconds = 0.04567;
+    const nlohmann::ordered_json j = transferReportJson(r);
+    EXPECT_DOUBLE_EQ(j["turnaround_ms"].get<double>(), 16.215);
+    EXPECT_DOUBLE_EQ(j["efficiency"].get<double>(), 0.123);
+    EXPECT_DOUBLE_EQ(j["cpu_seconds"].get<double>(), 0.0457);
 }
 
 TEST(JsonReportTest, ResultFieldIsReadOnlyWhenItIsAByte) {

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "tests/support/temp_dir.h"
 
 namespace tarnlink {
 namespace {
@@ -71,6 +76,47 @@ TEST(SysfsPortsTest, BuiltInUartsNameTheirRealDriverAndNoUsbFields) {
         EXPECT_EQ(uart->latencyTimerMs, -1) << name;
         EXPECT_EQ(formatSerialPort(*uart), "/dev/" + std::string(name) + " serial");
     }
+}
+
+// Adapters plugged in and pulled out while the ports are listed, over and over: the
+// listing never throws, and the ports that stay are always there, once each.
+TEST(SysfsPortsTest, AdaptersThatComeAndGoDuringTheListingAreSkipped) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const fs::path root = fs::path(dir.path()) / "sysfs";
+    fs::copy(kFakeSysfs, root, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const fs::path usb = root / "devices/pci0000:00/0000:00:14.0/usb1";
+    std::atomic<bool> stop{false};
+    std::thread churn([&] {
+        std::error_code ignored;
+        while (!stop.load()) {
+            for (int i = 0; i < 8; ++i) {
+                const std::string name = "1-3." + std::to_string(i);
+                fs::copy(usb / "1-3", usb / name,
+                         fs::copy_options::recursive | fs::copy_options::copy_symlinks, ignored);
+                fs::create_directory_symlink(
+                    "../../devices/pci0000:00/0000:00:14.0/usb1/" + name +
+                        "/1-3:1.0/ttyUSB1/tty/ttyUSB1",
+                    root / "class/tty" / ("ttyUSB" + std::to_string(20 + i)), ignored);
+            }
+            for (int i = 0; i < 8; ++i) {
+                fs::remove_all(usb / ("1-3." + std::to_string(i)), ignored);
+                fs::remove(root / "class/tty" / ("ttyUSB" + std::to_string(20 + i)), ignored);
+            }
+        }
+    });
+    for (int round = 0; round < 300; ++round) {
+        std::vector<SerialPortInfo> ports;
+        ASSERT_NO_THROW(ports = listSerialPorts(root.string())) << "round " << round;
+        for (const char* name : {"ttyACM0", "ttyS0", "ttyS10", "ttyUSB0", "ttyUSB1"}) {
+            EXPECT_EQ(std::count_if(ports.begin(), ports.end(),
+                                    [&](const SerialPortInfo& p) { return p.name == name; }),
+                      1)
+                << name << " in round " << round;
+        }
+    }
+    stop.store(true);
+    churn.join();
 }
 
 TEST(SysfsPortsTest, MissingRootGivesNoPorts) {

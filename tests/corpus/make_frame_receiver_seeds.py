@@ -25,11 +25,17 @@ def integers(*sized):
     return seq[::-1]
 
 
-def seed(name, stream, state, address=0, packet=0, image_words=32, fill=0xFF, flags=0x0F):
+# The answer the worker waits for, as the fuzzer's index into its table of kinds.
+NONE, AWAIT_WRITE, AWAIT_READ, AWAIT_ENABLE, AWAIT_HANDSHAKE, AWAIT_CRYPT = range(6)
+
+
+def seed(name, stream, state, awaited, address=0, packet=0, image_words=32, fill=0xFF,
+         flags=0x0F):
     # Header: image words, fill, flags (1 skip reset vector, 2 event, 4 file, 8 trace);
-    # one chunk: state, address, packet index, step 1 (byte-wise), chunk length - 1.
+    # one chunk: state, address, packet index, awaited answer, step 1 (byte-wise), chunk
+    # length - 1.
     tail = integers((image_words, 2), (fill, 1), (flags, 1), (state, 1), (address, 2),
-                    (packet, 2), (1, 1), (len(stream) - 1, 1))
+                    (packet, 2), (awaited, 1), (1, 1), (len(stream) - 1, 1))
     with open(os.path.join(HERE, "seed-" + name), "wb") as out:
         out.write(stream + tail)
 
@@ -39,11 +45,12 @@ def read_response(status, address, data):
 
 
 os.makedirs(HERE, exist_ok=True)
-seed("handshake", frame(0x84), CONNECT)
-seed("write-ack", frame(0x81, b"\x00"), WRITE)
-seed("verify-block1", read_response(0, 16, b"\xFF" * 64), VERIFY, address=16, packet=1)
+seed("handshake", frame(0x84), CONNECT, AWAIT_HANDSHAKE)
+seed("write-ack", frame(0x81, b"\x00"), WRITE, AWAIT_WRITE)
+seed("verify-block1", read_response(0, 16, b"\xFF" * 64), VERIFY, AWAIT_READ, address=16,
+     packet=1)
 seed("crypt-block", frame(0xA0, b"\x00") + read_response(0, 0x20, bytes(range(64))), CRYPT,
-     address=0x20)
-seed("crypt-end", read_response(1, 0, b"\x00" * 64), CRYPT)
-seed("enable", b"\x00\x13" + frame(0x83), ENABLE)
-seed("payload-127", frame(0x90, bytes(i % 0xF0 for i in range(127))), IDLE)
+     AWAIT_READ, address=0x20)
+seed("crypt-end", read_response(1, 0, b"\x00" * 64), CRYPT, AWAIT_READ)
+seed("enable", b"\x00\x13" + frame(0x83), ENABLE, AWAIT_ENABLE)
+seed("payload-127", frame(0x90, bytes(i % 0xF0 for i in range(127))), IDLE, NONE)

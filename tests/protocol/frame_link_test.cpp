@@ -134,6 +134,7 @@ TEST(ReceiveOverLink, ResponseFromTheTargetReachesTheDispatcherOnTheReaderThread
     ASSERT_NE(link, nullptr);
     g_transfer.link = link;
     g_transfer.ackEvent = &ack;
+    expectAnswer(g_transfer, 0x04);
     sendHandshake();
     EXPECT_EQ(pty.read(6, 1000), (Bytes{0xFE, 0x01, 0x4D, 0x04, 0x02, 0x4A}));
     // A bad frame first: it must not acknowledge.

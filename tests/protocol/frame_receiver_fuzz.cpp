@@ -80,6 +80,14 @@ int feedOneInput(const uint8_t* data, size_t size) {
         g_transfer.state = input.ConsumeIntegral<uint8_t>() % (STATE_CANCEL + 1);
         g_transfer.address = input.ConsumeIntegral<uint16_t>();
         g_transfer.packetIndex = input.ConsumeIntegral<uint16_t>();
+        // The answer the worker would wait for: none, or one kind, a read at `address`.
+        static constexpr uint8_t kinds[] = {0, 0x01, 0x02, 0x03, 0x04, 0x20};
+        const uint8_t kind = kinds[input.ConsumeIntegral<uint8_t>() % sizeof kinds];
+        if (kind == 0) {
+            g_transfer.awaitedAnswer = 0;
+        } else {
+            expectAnswer(g_transfer, kind, kind == 0x02 ? g_transfer.address.load() : 0);
+        }
         const size_t step = input.ConsumeIntegral<uint8_t>();
         const size_t chunk = size_t{input.ConsumeIntegral<uint8_t>()} + 1;
         const auto bytes = input.ConsumeBytes<uint8_t>(chunk);

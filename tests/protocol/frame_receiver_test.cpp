@@ -231,6 +231,7 @@ TEST_F(FrameReceiverTest, GoodHandshakeReachesTheDispatcherAndBadOneDoesNot) {
     AutoResetEvent ack;
     g_transfer.ackEvent = &ack;
     g_transfer.state = STATE_CONNECT;
+    expectAnswer(g_transfer, 0x04);
     feedAll({0xFE, 0x00, 0x4D, 0x84, 0xC8});
     EXPECT_EQ(ack.wait(0), AutoResetEvent::WaitResult::TIMEOUT);
     feedOneByOne({0xFE, 0x00, 0x4D, 0x84, 0xC9});

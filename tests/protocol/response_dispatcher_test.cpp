@@ -103,6 +103,9 @@ TEST_P(Dispatcher, ActsOnTheResponseAsTheStateSays) {
     if (!r.withImage) {
         g_transfer.image = nullptr;
     }
+    // The worker waits for an answer of this kind, to the request at `address`.
+    const uint8_t kind = r.command & 0x7F;
+    expectAnswer(g_transfer, kind, kind == 0x02 ? r.address : 0);
     const Bytes payload = readPayload(r);
 
     handleResponse(r.command, payload.data());
@@ -254,6 +257,12 @@ std::vector<Row> tableRows() {
          .command = 0x82,
          .blockAddress = 0x10,
          .address = 0x20},
+        {.name = "CryptEndForAnotherAddressIgnored",
+         .state = STATE_CRYPT,
+         .command = 0x82,
+         .status = 1,
+         .blockAddress = 0x10,
+         .address = 0x20},
         {.name = "CryptReadRefusedEndsTheData",
          .state = STATE_CRYPT,
          .command = 0x82,
@@ -312,6 +321,112 @@ std::vector<Row> tableRows() {
 INSTANTIATE_TEST_SUITE_P(Table, Dispatcher, ::testing::ValuesIn(tableRows()),
                          [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
 
+// Every answer that acknowledges, each in the state that expects it: the same answer twice
+// (a line or an adapter that repeats frames) is accepted the first time only, and an answer
+// that comes when the worker waits for none is not accepted at all.
+std::vector<Row> acceptedRows() {
+    return {
+        {.name = "Handshake", .state = STATE_CONNECT, .command = 0x84},
+        {.name = "Write", .state = STATE_WRITE, .command = 0x81, .blockAddress = 0x20},
+        {.name = "VerifiedRead",
+         .state = STATE_VERIFY,
+         .command = 0x82,
+         .blockAddress = 16,
+         .address = 16,
+         .packetIndex = 1},
+        {.name = "Enable", .state = STATE_ENABLE, .command = 0x83, .result = SUCCESS},
+        {.name = "CryptRequest", .state = STATE_CRYPT, .command = 0xA0},
+        {.name = "CryptBlock",
+         .state = STATE_CRYPT,
+         .command = 0x82,
+         .blockAddress = 0x30,
+         .address = 0x30,
+         .blockWritten = true},
+    };
+}
+
+class DispatcherOnce : public Dispatcher {};
+
+TEST_P(DispatcherOnce, SecondAnswerToTheSameRequestIsIgnored) {
+    const Row& r = GetParam();
+    g_transfer.state = r.state;
+    g_transfer.address = r.address;
+    g_transfer.packetIndex = r.packetIndex;
+    const uint8_t kind = r.command & 0x7F;
+    expectAnswer(g_transfer, kind, kind == 0x02 ? r.address : 0);
+    const Bytes payload = readPayload(r);
+
+    handleResponse(r.command, payload.data());
+    EXPECT_EQ(m_ack.wait(0), AutoResetEvent::WaitResult::SIGNALLED);
+    EXPECT_TRUE(awaitedAnswerTaken(g_transfer));
+    g_transfer.result = kUntouched;
+    handleResponse(r.command, payload.data());
+    EXPECT_EQ(m_ack.wait(0), AutoResetEvent::WaitResult::TIMEOUT) << "signalled twice";
+    EXPECT_EQ(g_transfer.state, r.state);
+    EXPECT_EQ(g_transfer.result, kUntouched);
+    const Bytes once =
+        r.blockWritten ? Bytes(payload.begin() + 3, payload.begin() + 3 + BLOCK_BYTES) : Bytes{};
+    EXPECT_EQ(fileContent(), once) << "a block appended twice";
+}
+
+TEST_F(Dispatcher, EndOfCryptDataCountsOnlyAsTheAnswerToTheReadInFlight) {
+    // A read-back that has just sent its crypt request: an end marker still on the line from
+    // the last read-back must not end this one as uploaded, with nothing read.
+    g_transfer.state = STATE_CRYPT;
+    expectAnswer(g_transfer, 0x20);
+    Row end{.name = "end", .state = STATE_CRYPT, .command = 0x82, .status = 1};
+    handleResponse(0x82, readPayload(end).data());
+    EXPECT_EQ(m_ack.wait(0), AutoResetEvent::WaitResult::TIMEOUT);
+    EXPECT_EQ(g_transfer.state, STATE_CRYPT);
+    EXPECT_EQ(g_transfer.result, kUntouched);
+    // Once the read of address 0 is in flight, its refusal is the end.
+    expectAnswer(g_transfer, 0x02, 0);
+    handleResponse(0x82, readPayload(end).data());
+    EXPECT_EQ(m_ack.wait(0), AutoResetEvent::WaitResult::SIGNALLED);
+    EXPECT_EQ(g_transfer.state, STATE_IDLE);
+    EXPECT_EQ(g_transfer.result, CRYPT_UPLOADED);
+    EXPECT_TRUE(fileContent().empty());
+}
+
+TEST_P(DispatcherOnce, AnswerWhileNoRequestIsInFlightIsIgnored) {
+    const Row& r = GetParam();
+    g_transfer.state = r.state;
+    g_transfer.address = r.address;
+    g_transfer.packetIndex = r.packetIndex;
+    g_transfer.awaitedAnswer = 0;
+    const Bytes payload = readPayload(r);
+
+    handleResponse(r.command, payload.data());
+    EXPECT_EQ(m_ack.wait(0), AutoResetEvent::WaitResult::TIMEOUT);
+    EXPECT_EQ(g_transfer.state, r.state);
+    EXPECT_EQ(g_transfer.result, kUntouched);
+    EXPECT_TRUE(fileContent().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DispatcherOnce, ::testing::ValuesIn(acceptedRows()),
+                         [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+TEST_F(Dispatcher, ReadAnswerForTheBlockBeforeIsIgnoredOnceTheNextIsArmed) {
+    // The worker has moved on to block 1: a late answer for block 0, even one that would
+    // compare equal, acknowledges nothing, and block 1's own answer still counts.
+    g_transfer.state = STATE_VERIFY;
+    g_transfer.packetIndex = 1;
+    g_transfer.address = 16;
+    expectAnswer(g_transfer, 0x02, 16);
+    const Row late{.name = "late", .state = STATE_VERIFY, .command = 0x82, .packetIndex = 0};
+    handleResponse(0x82, readPayload(late).data());
+    EXPECT_EQ(m_ack.wait(0), AutoResetEvent::WaitResult::TIMEOUT);
+    EXPECT_FALSE(awaitedAnswerTaken(g_transfer));
+    const Row own{.name = "own",
+                  .state = STATE_VERIFY,
+                  .command = 0x82,
+                  .blockAddress = 16,
+                  .packetIndex = 1};
+    handleResponse(0x82, readPayload(own).data());
+    EXPECT_EQ(m_ack.wait(0), AutoResetEvent::WaitResult::SIGNALLED);
+    EXPECT_EQ(g_transfer.state, STATE_VERIFY);
+}
+
 class CryptFile : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -340,6 +455,7 @@ TEST_F(CryptFile, BlocksLandInAcknowledgedOrderWithNothingBetween) {
     g_transfer.file = f;
     for (uint16_t k = 0; k < 3; ++k) {
         g_transfer.address = static_cast<uint16_t>(k * BLOCK_WORDS);
+        expectAnswer(g_transfer, 0x02, g_transfer.address);
         handleResponse(0x82, block(g_transfer.address, static_cast<uint8_t>(0xA0 + k)).data());
         EXPECT_EQ(m_ack.wait(0), AutoResetEvent::WaitResult::SIGNALLED);
     }
@@ -364,6 +480,7 @@ TEST_F(CryptFile, FailedWriteEndsTheReadBackWithoutSignal) {
     ASSERT_NE(full, nullptr);
     g_transfer.file = full;
     g_transfer.address = 0;
+    expectAnswer(g_transfer, 0x02, 0);
     handleResponse(0x82, block(0, 0x11).data());
     EXPECT_EQ(m_ack.wait(0), AutoResetEvent::WaitResult::TIMEOUT);
     EXPECT_EQ(g_transfer.state, STATE_IDLE);
@@ -375,6 +492,7 @@ TEST_F(CryptFile, FailedWriteEndsTheReadBackWithoutSignal) {
 TEST_F(CryptFile, NoOutputFileEndsTheReadBackWithoutSignal) {
     g_transfer.file = nullptr;
     g_transfer.address = 0;
+    expectAnswer(g_transfer, 0x02, 0);
     handleResponse(0x82, block(0, 0x11).data());
     EXPECT_EQ(m_ack.wait(0), AutoResetEvent::WaitResult::TIMEOUT);
     EXPECT_EQ(g_transfer.state, STATE_IDLE);
@@ -386,9 +504,11 @@ TEST(DispatcherWithoutEvent, AcceptedResponseBeforeTheEventExistsIsHarmless) {
     g_transfer.state = STATE_ENABLE;
     g_transfer.result = kUntouched;
     const uint8_t payload[128] = {};
+    expectAnswer(g_transfer, 0x03);
     handleResponse(0x83, payload);
     EXPECT_EQ(g_transfer.result, SUCCESS);
     g_transfer.state = STATE_CONNECT;
+    expectAnswer(g_transfer, 0x04);
     handleResponse(0x84, payload);
     EXPECT_EQ(g_transfer.state, STATE_CONNECT);
 }
@@ -403,6 +523,7 @@ TEST(VerifyBlock, ImageOffsetComesFromPacketIndexNotAddress) {
     g_transfer.skipResetVector = 0;
     g_transfer.address = 0;
     g_transfer.packetIndex = 1;
+    expectAnswer(g_transfer, 0x02, 0);
     EXPECT_EQ(verifyBlock(0, image + BLOCK_BYTES), SUCCESS);
     EXPECT_EQ(verifyBlock(0, image), GENERAL_FAILURE);
     EXPECT_EQ(verifyBlock(16, image + BLOCK_BYTES), OUT_OF_SEQUENCE);

@@ -19,9 +19,8 @@
 #include <thread>
 
 #include "tests/sim/sim_client.h"
+#include "tests/support/child_environment.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace tarnlink::test {
 namespace {
@@ -45,7 +44,13 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
+        std::vector<std::string> environment = childEnvironment();
+        std::vector<char*> envp;
+        for (auto& entry : environment) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         m_out = out[0];

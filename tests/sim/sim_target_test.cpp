@@ -106,7 +106,8 @@ TEST(SimTarget, DropsAGarbledHostFrameAndServesTheNextOne) {
     SimClient client(target.portPath());
     client.send({0xFE, 0x01, 0x4D, 0x04, 0x02, 0x4B});  // handshake with a wrong FCS
     EXPECT_TRUE(client.readFor(QUIET_MS).empty());
-    client.send({0x00, 0x33, 0xFE, 0x01, 0x4D, 0x04, 0x03, 0x4A, 0xFE, 0x01, 0x4D, 0x04, 0x02, 0x4A});
+    client.send(
+        {0x00, 0x33, 0xFE, 0x01, 0x4D, 0x04, 0x03, 0x4A, 0xFE, 0x01, 0x4D, 0x04, 0x02, 0x4A});
     EXPECT_EQ(client.read(5, 1000), HANDSHAKE_ANSWER);
     EXPECT_TRUE(client.readFor(QUIET_MS).empty()) << "exactly one answer";
     EXPECT_EQ(target.frames().size(), 2u) << "the garbled frames are not logged as received";
@@ -277,6 +278,83 @@ INSTANTIATE_TEST_SUITE_P(
                       }
                       EXPECT_GE(noiseBytes, 5u);
                   }},
+        FaultCase{"answer_twice", [](SimOptions& o) { o.answerTwice = true; },
+                  [](const SimClient& c) {
+                      c.send(PROBE);  // still unanswered
+                      EXPECT_TRUE(c.readFor(QUIET_MS).empty());
+                      c.send(writeRequest(16, patternBlock(5)));
+                      Bytes twice = WRITE_ACK;
+                      twice.insert(twice.end(), WRITE_ACK.begin(), WRITE_ACK.end());
+                      EXPECT_EQ(c.read(12, 1000), twice);
+                      // Acted on once: one write, one crypt block per read.
+                      EXPECT_EQ(readBlock(c, 16).block, patternBlock(5));
+                      EXPECT_EQ(c.readFrame(1000).size(), 72u) << "the read's second answer";
+                      EXPECT_TRUE(c.readFor(QUIET_MS).empty());
+                  }},
+        FaultCase{"echo_before_every_answer", [](SimOptions& o) { o.echo = true; },
+                  [](const SimClient& c) {
+                      c.send(PROBE);  // echoed, though the target leaves it unanswered
+                      EXPECT_EQ(c.read(6, 1000), PROBE);
+                      c.send(HANDSHAKE);
+                      Bytes both = HANDSHAKE;
+                      both.insert(both.end(), HANDSHAKE_ANSWER.begin(), HANDSHAKE_ANSWER.end());
+                      EXPECT_EQ(c.read(11, 1000), both);
+                      const Bytes write = writeRequest(0, patternBlock(3));
+                      c.send(write);
+                      Bytes echoed = write;
+                      echoed.insert(echoed.end(), WRITE_ACK.begin(), WRITE_ACK.end());
+                      EXPECT_EQ(c.read(echoed.size(), 1000), echoed);
+                      EXPECT_TRUE(c.readFor(QUIET_MS).empty());
+                  }},
+        FaultCase{"store_wrong_2", [](SimOptions& o) { o.storeWrong = 2; },
+                  [](const SimClient& c) {
+                      EXPECT_EQ(writeBlock(c, 0, patternBlock(1)), 0);
+                      EXPECT_EQ(writeBlock(c, 16, patternBlock(2)), 0) << "acknowledged";
+                      EXPECT_EQ(writeBlock(c, 32, patternBlock(3)), 0);
+                      EXPECT_EQ(readBlock(c, 0).block, patternBlock(1));
+                      const Bytes stored = readBlock(c, 16).block;
+                      ASSERT_EQ(stored.size(), 64u);
+                      int differing = 0;
+                      for (size_t i = 0; i < 64; ++i) {
+                          differing += stored[i] != patternBlock(2)[i];
+                      }
+                      EXPECT_EQ(differing, 1) << "one byte of write 2 did not take";
+                      EXPECT_EQ(readBlock(c, 32).block, patternBlock(3));
+                      EXPECT_EQ(writeBlock(c, 16, patternBlock(2)), 0);
+                      EXPECT_EQ(readBlock(c, 16).block, patternBlock(2)) << "write 4 takes";
+                  }},
+        FaultCase{"mute_read", [](SimOptions& o) { o.muteCommand = 0x02; },
+                  [](const SimClient& c) {
+                      EXPECT_EQ(writeBlock(c, 0, patternBlock(1)), 0);
+                      c.send(readRequest(0));
+                      EXPECT_TRUE(c.readFor(QUIET_MS).empty());
+                      c.send(ENABLE);
+                      EXPECT_EQ(c.read(5, 1000), ENABLE_ANSWER);
+                  }},
+        FaultCase{"mute_enable_acts_on_nothing", [](SimOptions& o) { o.muteCommand = 0x03; },
+                  [](const SimClient& c) {
+                      c.send(CRYPT);
+                      EXPECT_EQ(c.read(6, 1000), (Bytes{0xFE, 0x01, 0x4D, 0xA0, 0x00, 0xEC}));
+                      c.send(ENABLE);  // would leave crypt mode if it were acted on
+                      EXPECT_TRUE(c.readFor(QUIET_MS).empty());
+                      EXPECT_NE(readBlock(c, 0).status, 0) << "still in crypt mode, empty flash";
+                  }},
+        FaultCase{"jitter_spreads_the_answers", [](SimOptions& o) { o.jitterMs = 200; },
+                  [](const SimClient& c) {
+                      Clock::duration shortest = std::chrono::hours(1);
+                      Clock::duration longest{};
+                      for (int i = 0; i < 8; ++i) {
+                          const auto sent = Clock::now();
+                          c.send(HANDSHAKE);
+                          ASSERT_EQ(c.read(5, 2000), HANDSHAKE_ANSWER);
+                          const auto took = Clock::now() - sent;
+                          shortest = std::min(shortest, took);
+                          longest = std::max(longest, took);
+                      }
+                      EXPECT_LT(longest, std::chrono::milliseconds(1500));
+                      EXPECT_GT(longest - shortest, std::chrono::milliseconds(20))
+                          << "eight draws of 0..200 ms all alike";
+                  }},
         FaultCase{"delay_300_ms", [](SimOptions& o) { o.delayMs = 300; },
                   [](const SimClient& c) {
                       const auto sent = Clock::now();
@@ -369,7 +447,41 @@ TEST(SimTarget, PacedAt115200BaudReadsTakeTheirWireTime) {
     // 7 bytes of request and 72 of answer per read, 10 bits a byte.
     const auto wire = std::chrono::microseconds(READS * (7 + 72) * 10 * 1'000'000LL / 115200);
     EXPECT_GE(elapsed, wire);
-    EXPECT_LT(elapsed, wire * 10) << "pacing far slower than the line";
+    EXPECT_LT(elapsed, wire * 20) << "pacing far slower than the line";
+}
+
+TEST(SimTarget, LatencyTimerHoldsAnswersUntilItRunsOutOrAPacketIsFull) {
+    SimOptions options;
+    options.latencyTimerMs = 300;
+    options.once = true;
+    SimTarget target(options);
+    ASSERT_TRUE(target.start());
+    SimClient client(target.portPath());
+    const auto ms = [](Clock::duration d) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+    };
+
+    // A short answer waits for the timer.
+    auto start = Clock::now();
+    client.send(HANDSHAKE);
+    EXPECT_EQ(client.read(5, 3000), HANDSHAKE_ANSWER);
+    EXPECT_GE(ms(Clock::now() - start), 300);
+
+    // A read answer is 72 bytes: one full packet of 62 goes at once, the last 10 wait.
+    start = Clock::now();
+    client.send(readRequest(0));
+    EXPECT_EQ(client.read(62, 3000).size(), 62u);
+    EXPECT_LT(ms(Clock::now() - start), 250) << "a full packet is not held";
+    EXPECT_EQ(client.read(10, 3000).size(), 10u);
+    EXPECT_GE(ms(Clock::now() - start), 300);
+
+    // The answer that ends the transfer still leaves before --once ends serving.
+    client.send(ENABLE);
+    EXPECT_EQ(client.read(5, 3000), ENABLE_ANSWER);
+    for (int i = 0; i < 200 && !target.finished(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(target.finished());
 }
 
 TEST(SimTarget, StopsPromptlyDuringADelayAndLeavesNothingBehind) {
@@ -397,7 +509,7 @@ TEST(SimTarget, StopsPromptlyDuringADelayAndLeavesNothingBehind) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             const auto stopAt = Clock::now();
             target.stop();
-            EXPECT_LT(Clock::now() - stopAt, std::chrono::milliseconds(1000));
+            EXPECT_LT(Clock::now() - stopAt, std::chrono::milliseconds(3000));
         }
         target.stop();  // idempotent
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(options.linkPath)));

@@ -32,7 +32,16 @@ int threadCount() {
 
 int baselineThreadCount() {
     std::thread([] {}).join();
-    return threadCount();
+    // The joined thread leaves /proc/self/task a moment after join returns; counted, it
+    // would make the baseline one too high. Take the count once it has held still.
+    int count = threadCount();
+    for (int still = 0, looks = 0; still < 3 && looks < 100; ++looks) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const int now = threadCount();
+        still = now == count ? still + 1 : 0;
+        count = now;
+    }
+    return count;
 }
 
 int waitForThreadCount(int expected, int timeoutMs) {

@@ -28,6 +28,15 @@ std::vector<uint8_t> paddedImage(std::vector<uint8_t> image);
 /// `size` bytes of a fixed pattern that differs from block to block.
 std::vector<uint8_t> patternImage(size_t size, uint8_t seed = 1);
 
+/// A frame the engine sent, stamped on the host's clock just before it was written.
+struct SentFrame {
+    std::chrono::steady_clock::time_point time;
+    std::vector<uint8_t> bytes;
+};
+
+/// Milliseconds from each frame to the next.
+std::vector<int64_t> gapsMs(const std::vector<SentFrame>& frames);
+
 class SimTransferTest : public ::testing::Test {
   protected:
     using Clock = std::chrono::steady_clock;
@@ -46,6 +55,12 @@ class SimTransferTest : public ::testing::Test {
     std::vector<sim::LoggedFrame> targetFrames() const {
         return framesFrom(m_sim->frames(), false);
     }
+    /// From now on, stamps every frame that the engine sends (through the frame observer).
+    /// The host's own clock: unlike the target's log, it does not depend on when the
+    /// target got round to reading a frame.
+    void stampSentFrames();
+    /// The stamped frames with command `command` (all of them for 0), in order.
+    std::vector<SentFrame> sentFrames(uint8_t command = 0) const;
 
     TempDir m_dir;
     std::shared_ptr<NotificationRecorder> m_recorder;

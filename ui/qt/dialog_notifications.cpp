@@ -48,36 +48,35 @@ struct PendingCall {
     std::shared_ptr<Completion> completion;  ///< null: nobody waits
 };
 
-// Runs the calls of every thread on the UI thread, in the order they came. The calls travel
-// in a queue of our own under a mutex; the posted event only wakes the relay and carries
-// nothing, so no memory passes between threads through Qt's (uninstrumented) event queue.
-// A child of the application object: it lives as long as the application, longer than any
-// dialog.
-class NotificationRelay final : public QObject {
+// The calls of every thread on their way to the UI thread, in the order they came. The
+// queue is shared by the relay object that runs them and by every target that posts to it,
+// so a worker never touches the relay itself after it is gone: the relay goes (with the
+// application) only under the queue's lock, and a post checks for it under the same lock.
+class RelayQueue {
   public:
     static constexpr QEvent::Type WAKE = static_cast<QEvent::Type>(QEvent::User + 0x100);
 
-    using QObject::QObject;
-    ~NotificationRelay() override {
-        // Calls that never ran must not leave their workers waiting.
-        for (PendingCall& call : m_pending) {
-            if (call.completion) {
-                call.completion->signal();
-            }
-        }
-    }
+    explicit RelayQueue(QObject* relay) : m_relay(relay) {}
 
+    // The posted event only wakes the relay and carries nothing, so no memory passes
+    // between threads through Qt's (uninstrumented) event queue. Once the relay is gone a
+    // call is dropped, and a caller waiting for it is let go at once.
     void post(PendingCall call) {
         {
             std::lock_guard lock(m_mutex);
-            m_pending.push_back(std::move(call));
+            if (m_relay != nullptr) {
+                m_pending.push_back(std::move(call));
+                QCoreApplication::postEvent(m_relay, new QEvent(WAKE));
+                return;
+            }
         }
-        QCoreApplication::postEvent(this, new QEvent(WAKE));
+        if (call.completion) {
+            call.completion->signal();
+        }
     }
 
-  protected:
-    // Every wake drains the whole queue; a later wake may find it empty.
-    void customEvent(QEvent* /*event*/) override {
+    // UI thread: every wake drains the whole queue; a later wake may find it empty.
+    void runPending() {
         for (;;) {
             PendingCall call;
             {
@@ -95,23 +94,64 @@ class NotificationRelay final : public QObject {
         }
     }
 
+    // UI thread, as the relay goes: calls that never ran must not leave their workers
+    // waiting, and nothing may be posted to it any more.
+    void close() {
+        std::deque<PendingCall> unrun;
+        {
+            std::lock_guard lock(m_mutex);
+            m_relay = nullptr;
+            unrun.swap(m_pending);
+        }
+        for (PendingCall& call : unrun) {
+            if (call.completion) {
+                call.completion->signal();
+            }
+        }
+    }
+
   private:
     std::mutex m_mutex;
+    QObject* m_relay;  // null once the relay is gone
     std::deque<PendingCall> m_pending;
 };
 
-NotificationRelay* relayOfApplication() {
+// Runs the queued calls on the UI thread. A child of the application object: it lives as
+// long as the application, longer than any dialog.
+class NotificationRelay final : public QObject {
+  public:
+    explicit NotificationRelay(QObject* parent)
+        : QObject(parent), m_queue(std::make_shared<RelayQueue>(this)) {
+        setObjectName(QStringLiteral("tarnlinkNotificationRelay"));
+    }
+    ~NotificationRelay() override { m_queue->close(); }
+
+    const std::shared_ptr<RelayQueue>& queue() const { return m_queue; }
+
+  protected:
+    void customEvent(QEvent* /*event*/) override { m_queue->runPending(); }
+
+  private:
+    const std::shared_ptr<RelayQueue> m_queue;
+};
+
+std::shared_ptr<RelayQueue> relayOfApplication() {
     static QPointer<NotificationRelay> relay;  // UI thread only
     if (relay == nullptr && QCoreApplication::instance() != nullptr) {
         relay = new NotificationRelay(QCoreApplication::instance());
     }
-    return relay.data();
+    return relay != nullptr ? relay->queue() : nullptr;
 }
 
 class DialogNotificationTarget final : public NotificationTarget {
   public:
     explicit DialogNotificationTarget(CTarnlinkDlg* dialog)
-        : m_dialog(dialog), m_relay(relayOfApplication()), m_uiThread(QThread::currentThread()) {}
+        : m_owner(dialog),
+          m_dialog(dialog),
+          m_relay(relayOfApplication()),
+          m_uiThread(QThread::currentThread()) {}
+
+    bool belongsTo(const CTarnlinkDlg* dialog) const { return m_owner == dialog; }
 
     void showStatus(const char* text) override {
         QString copy = QString::fromLocal8Bit(text != nullptr ? text : "");
@@ -171,11 +211,12 @@ class DialogNotificationTarget final : public NotificationTarget {
         completion->wait();
     }
 
-    // All three are written once on the UI thread before any worker sees this object. Workers
+    // All are written once on the UI thread before any worker sees this object. Workers
     // only copy the dialog's weak reference (an atomic count); only the UI thread looks
-    // through it, and the dialog is destroyed only there.
+    // through it, and the dialog is destroyed only there. m_owner is only compared.
+    const CTarnlinkDlg* const m_owner;
     const QPointer<CTarnlinkDlg> m_dialog;
-    NotificationRelay* const m_relay;
+    const std::shared_ptr<RelayQueue> m_relay;
     QThread* const m_uiThread;
 };
 
@@ -183,6 +224,14 @@ class DialogNotificationTarget final : public NotificationTarget {
 
 std::shared_ptr<NotificationTarget> makeDialogNotificationTarget(CTarnlinkDlg* dialog) {
     return std::make_shared<DialogNotificationTarget>(dialog);
+}
+
+void clearDialogNotificationTarget(const CTarnlinkDlg* dialog) {
+    const std::shared_ptr<NotificationTarget> target = notificationTarget();
+    const auto* own = dynamic_cast<const DialogNotificationTarget*>(target.get());
+    if (own != nullptr && own->belongsTo(dialog)) {
+        clearNotificationTarget(target.get());
+    }
 }
 
 }  // namespace tarnlink

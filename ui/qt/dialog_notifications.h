@@ -14,4 +14,8 @@ class CTarnlinkDlg;
 /// every call does nothing. Create it on the UI thread; call it from any thread.
 std::shared_ptr<NotificationTarget> makeDialogNotificationTarget(CTarnlinkDlg* dialog);
 
+/// Clears the registered notification target when it is one made for `dialog`; any other
+/// target (another window's, a test's) stays registered. UI thread.
+void clearDialogNotificationTarget(const CTarnlinkDlg* dialog);
+
 }  // namespace tarnlink

@@ -18,6 +18,7 @@
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/app_icon.h"
 #include "ui/qt/dialog_builder.h"
+#include "ui/qt/dialog_notifications.h"
 #include "ui/qt/string_resources.h"
 #include "ui/qt/window_menu.h"
 #include "ui/resource_ids.h"
@@ -90,8 +91,9 @@ CTarnlinkDlg::CTarnlinkDlg(const TransferEngine& engine, QWidget* parent)
 }
 
 CTarnlinkDlg::~CTarnlinkDlg() {
-    // The window goes: notifications that a worker still makes must find no target.
-    clearNotificationTarget();
+    // The window goes: notifications that a worker still makes must find no target. Only
+    // our own registration is ours to clear.
+    clearDialogNotificationTarget(this);
 }
 
 QWidget* CTarnlinkDlg::GetDlgItem(int id) const {

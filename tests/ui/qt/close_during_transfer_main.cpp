@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     CTarnlinkApp app(argc, argv);
 
     sim::SimOptions options;
-    options.delayMs = 5;  // a few hundred blocks then take seconds
+    options.delayMs = 5;  // 4000 blocks then take more than a minute
     sim::SimTarget target(options);
     if (!target.start()) {
         return 3;
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     if (!dir.isValid() || !image.open(QIODevice::WriteOnly)) {
         return 3;
     }
-    image.write(QByteArray(64 * 400, '\x5a'));
+    image.write(QByteArray(64 * 4000, '\x5a'));
     image.close();
 
     QElapsedTimer clock;

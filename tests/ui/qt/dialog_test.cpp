@@ -432,6 +432,53 @@ class DialogTest : public QObject {
         QCOMPARE(QApplication::topLevelWidgets().size(), 0);
     }
 
+    // A window that goes clears only its own registration: a target registered by
+    // another window (or by anything else) stays.
+    void closingADialogClearsOnlyItsOwnTarget() {
+        struct Counter : NotificationTarget {
+            void showStatus(const char*) override { ++shown; }
+            void setProgress(uint8_t) override {}
+            void postTransferDone(uint8_t) override {}
+            std::atomic<int> shown{0};
+        };
+        auto other = std::make_shared<Counter>();
+        setNotificationTarget(other);
+        std::make_unique<CTarnlinkDlg>(kRecordingEngine).reset();
+        m_dlg.reset();
+        QCOMPARE(notificationTarget(), std::shared_ptr<NotificationTarget>(other));
+        runAsWorker([] { showStatus("still heard"); });
+        QCOMPARE(other->shown.load(), 1);
+
+        m_dlg = std::make_unique<CTarnlinkDlg>(kRecordingEngine);
+        const std::shared_ptr<NotificationTarget> own = makeDialogNotificationTarget(m_dlg.get());
+        setNotificationTarget(own);
+        std::make_unique<CTarnlinkDlg>(kRecordingEngine).reset();
+        QCOMPARE(notificationTarget(), own);
+        m_dlg.reset();
+        QCOMPARE(notificationTarget(), std::shared_ptr<NotificationTarget>());
+    }
+
+    // The relay that carries the calls to the UI thread goes (as it does with the
+    // application) while a worker still holds the dialog's target: the worker's calls
+    // return at once and do nothing, and a target made afterwards works again.
+    void relayGoneWhileAWorkerStillCalls() {
+        QObject* relay = qApp->findChild<QObject*>(QStringLiteral("tarnlinkNotificationRelay"));
+        QVERIFY(relay != nullptr);
+        status()->setText("before");
+        delete relay;
+        runAsWorker([] {
+            showStatus("after the relay");
+            setProgress(30);
+            notifyResult(SUCCESS);
+        });
+        QTest::qWait(50);
+        QCOMPARE(status()->text(), QString("before"));
+
+        setNotificationTarget(makeDialogNotificationTarget(m_dlg.get()));
+        runAsWorker([] { showStatus("new relay"); });
+        QCOMPARE(status()->text(), QString("new relay"));
+    }
+
     void keys_data() {
         QTest::addColumn<int>("focus");
         QTest::addColumn<int>("key");
