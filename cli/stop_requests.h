@@ -17,7 +17,8 @@ enum class StopRequest {
 /// Watches for stop requests while it lives and hands each to `callback` on a thread of
 /// its own (never inside a signal handler). The callback must not wait for a lock that
 /// output may hold: a second request must reach it while the first is still printing.
-/// One watcher at a time; create and destroy it on the main thread.
+/// One watcher at a time; create and destroy it on the main thread, before the threads
+/// that it is to shield from the signals (they inherit its blocking of them).
 class StopWatcher {
   public:
     StopWatcher(std::function<void(StopRequest)> callback, bool watchInput);

@@ -57,6 +57,7 @@ struct StopWatcher::Impl {
     struct sigaction oldInt {};
     struct sigaction oldTerm {};
     struct sigaction oldPipe {};
+    sigset_t oldMask{};
     std::thread thread;
 
     void run();
@@ -141,7 +142,20 @@ StopWatcher::StopWatcher(std::function<void(StopRequest)> callback, bool watchIn
         sigemptyset(&ignore.sa_mask);
         ::sigaction(SIGPIPE, &ignore, &impl.oldPipe);
     }
-    impl.thread = std::thread([&impl] { impl.run(); });
+    // Only the watcher takes the signals: blocked here, in the thread that makes the watcher
+    // and so in every thread it starts from now on (the transfer's worker and reader, a
+    // station's readers), unblocked in the watcher alone. A handler run on a thread stuck in
+    // a write to a full pipe would, under a sanitizer that delays handlers to its next call,
+    // never run at all.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &stops, &impl.oldMask);
+    impl.thread = std::thread([&impl, stops] {
+        ::pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+        impl.run();
+    });
 }
 
 StopWatcher::~StopWatcher() {
@@ -149,6 +163,9 @@ StopWatcher::~StopWatcher() {
     const char byte = 'q';
     [[maybe_unused]] ssize_t ignored = ::write(impl.quitPipe[1], &byte, 1);
     impl.thread.join();
+    // A signal that came after the watcher's last look is taken by our handler when the
+    // mask comes off, not by the default action that the old handlers may be.
+    ::pthread_sigmask(SIG_SETMASK, &impl.oldMask, nullptr);
     ::sigaction(SIGINT, &impl.oldInt, nullptr);
     ::sigaction(SIGTERM, &impl.oldTerm, nullptr);
     if (impl.watchInput) {
