@@ -32,6 +32,18 @@ bool fail(std::string* error) {
     return false;
 }
 
+// Windows answers "access denied" for a folder: the words Linux uses say what is wrong.
+bool failOpen(const std::string& path, std::string* error) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if (error != nullptr) {
+            *error = "Is a directory";
+        }
+        return false;
+    }
+    return fail(error);
+}
+
 }  // namespace
 
 bool appendWithHeader(const std::string& path, const std::string& header, const std::string& text,
@@ -42,7 +54,7 @@ bool appendWithHeader(const std::string& path, const std::string& header, const 
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
-        return fail(error);
+        return failOpen(path, error);
     }
     // The whole file, also beyond its end, locked: "is it empty, then header and line" is
     // one step against another station appending to it.

@@ -76,6 +76,9 @@ TEST(AppendFileTest, AFileThatCannotBeMadeSaysWhy) {
     std::string error;
     EXPECT_FALSE(appendWithHeader(dir.file("no-such-folder/record.csv"), "h\n", "l\n", &error));
     EXPECT_FALSE(error.empty());
+    error.clear();
+    EXPECT_FALSE(appendWithHeader(dir.path(), "h\n", "l\n", &error));
+    EXPECT_EQ(error, "Is a directory");
 }
 
 }  // namespace
