@@ -54,7 +54,7 @@ std::vector<std::string> deviceProperty(HDEVINFO set, SP_DEVINFO_DATA& device, D
         return {};
     }
     std::vector<std::string> texts;
-    for (const char* text = buffer; *text != '\0' && text < buffer + sizeof buffer;
+    for (const char* text = buffer; text < buffer + sizeof buffer && *text != '\0';
          text += std::strlen(text) + 1) {
         texts.emplace_back(text);
         if (type != REG_MULTI_SZ) {

@@ -468,6 +468,145 @@ INSTANTIATE_TEST_SUITE_P(Requests, CliWin32StationChild, ::testing::Bool(),
                              return info.param ? "EndOfInput" : "CancelLine";
                          });
 
+// --- on a console (run under a pseudo-terminal): a slow simulator, one that leaves writes
+// unanswered -----------------------------------------------------------------------------
+
+BOOL WINAPI ignoreControl(DWORD) {
+    return TRUE;  // the event is for the program under test
+}
+
+// tarnlink-cli.exe on this test's console and in its process group, as a shell starts it,
+// so that the console's Ctrl-C reaches it; its output goes to files.
+class ConsoleRun {
+  public:
+    ConsoleRun(const TempDir& dir, const std::vector<std::string>& args)
+        : m_outPath(dir.file("out.txt")), m_errPath(dir.file("err.txt")) {
+        SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        const HANDLE out = CreateFileA(m_outPath.c_str(), GENERIC_WRITE, share, &inheritable,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE err = CreateFileA(m_errPath.c_str(), GENERIC_WRITE, share, &inheritable,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE in = CreateFileA("NUL", GENERIC_READ, share, &inheritable, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        std::string line = "\"" + cliPath() + "\"";
+        for (const std::string& arg : args) {
+            line += " " + arg;  // paths and names without blanks
+        }
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = in;
+        startup.hStdOutput = out;
+        startup.hStdError = err;
+        if (!CreateProcessA(cliPath().c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                            nullptr, &startup, &m_info)) {
+            ADD_FAILURE() << "cannot start tarnlink-cli: error " << GetLastError();
+        }
+        CloseHandle(in);
+        CloseHandle(out);
+        CloseHandle(err);
+    }
+    ~ConsoleRun() {
+        if (m_info.hProcess != nullptr) {
+            TerminateProcess(m_info.hProcess, 1);
+            WaitForSingleObject(m_info.hProcess, INFINITE);
+            CloseHandle(m_info.hProcess);
+            CloseHandle(m_info.hThread);
+        }
+    }
+
+    std::string err() const { return text(m_errPath); }
+    std::string out() const { return text(m_outPath); }
+
+    bool waitForStderr(const std::string& wanted, int timeoutMs) const {
+        for (int waited = 0; waited < timeoutMs; waited += 20) {
+            if (err().find(wanted) != std::string::npos) {
+                return true;
+            }
+            if (m_info.hProcess == nullptr ||
+                WaitForSingleObject(m_info.hProcess, 20) == WAIT_OBJECT_0) {
+                return err().find(wanted) != std::string::npos;
+            }
+        }
+        return false;
+    }
+
+    /// The exit status; -1 when it still ran after `timeoutMs`.
+    long long wait(int timeoutMs) const {
+        DWORD status = 0;
+        if (m_info.hProcess == nullptr ||
+            WaitForSingleObject(m_info.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0 ||
+            !GetExitCodeProcess(m_info.hProcess, &status)) {
+            return -1;
+        }
+        return status;
+    }
+
+  private:
+    static std::string text(const std::string& path) {
+        const std::vector<uint8_t> bytes = test::readFile(path);
+        return withoutCarriageReturns(std::string(bytes.begin(), bytes.end()));
+    }
+
+    std::string m_outPath;
+    std::string m_errPath;
+    PROCESS_INFORMATION m_info{};
+};
+
+class CliWin32Console : public CliWin32Test {
+  protected:
+    void SetUp() override {
+        CliWin32Test::SetUp();
+        SetConsoleCtrlHandler(ignoreControl, TRUE);
+    }
+    void TearDown() override { SetConsoleCtrlHandler(ignoreControl, FALSE); }
+
+    // Ctrl-C on the console: every process on it gets it, this test ignores it.
+    void pressCtrlC() {
+        if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
+            m_noConsole = GetLastError();
+        }
+    }
+    DWORD m_noConsole = 0;
+};
+
+TEST_F(CliWin32Console, CtrlCCancelsTheTransfer) {
+    const std::string imagePath = m_dir.write("image.bin", sampleImage(256 * 64));
+    ConsoleRun run(m_dir, {"load", imagePath, "--port", port(0), "--json"});
+    ASSERT_TRUE(run.waitForStderr("Sending Data Packet 0", 20000)) << run.err();
+    const auto pressed = std::chrono::steady_clock::now();
+    pressCtrlC();
+    if (m_noConsole != 0) {
+        GTEST_SKIP() << "no console to press Ctrl-C on (error " << m_noConsole
+                     << "): run it under a pseudo-terminal";
+    }
+    EXPECT_EQ(run.wait(20000), 8) << run.err();
+    EXPECT_NE(run.err().find("Canceling (Ctrl-C again quits at once)..."), std::string::npos)
+        << run.err();
+    EXPECT_EQ(lastLine(run.err()), "Download canceled");
+    EXPECT_EQ(parseJson(run.out())["name"], "DOWNLOAD_CANCELED");
+    // The whole image would take about 5 s; the cancel ends it within one wait.
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(4));
+}
+
+TEST_F(CliWin32Console, SecondCtrlCQuitsAtOnce) {
+    // Writes go unanswered: the cancel waits for the end of a 500 ms wait, so the second
+    // Ctrl-C comes while the transfer still runs.
+    const std::string imagePath = m_dir.write("image.bin", sampleImage(256 * 64));
+    ConsoleRun run(m_dir, {"load", imagePath, "--port", port(1)});
+    ASSERT_TRUE(run.waitForStderr("Sending Data Packet 0", 20000)) << run.err();
+    pressCtrlC();
+    if (m_noConsole != 0) {
+        GTEST_SKIP() << "no console to press Ctrl-C on (error " << m_noConsole
+                     << "): run it under a pseudo-terminal";
+    }
+    ASSERT_TRUE(run.waitForStderr("Canceling", 5000)) << run.err();
+    pressCtrlC();
+    EXPECT_EQ(run.wait(5000), static_cast<long long>(STATUS_CONTROL_C_EXIT)) << run.err();
+    EXPECT_NE(run.err().find("Interrupted again"), std::string::npos) << run.err();
+}
+
 // --- simulators that fail: silent, refusing the second write, storing a block wrong -------
 
 struct FaultCase {
