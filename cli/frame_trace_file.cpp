@@ -2,9 +2,9 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <mutex>
 
+#include "cli/transfer_events.h"
 #include "protocol/frame_trace.h"
 
 namespace tarnlink {
@@ -53,13 +53,10 @@ bool startFrameTrace(const std::string& path, const std::string& title) {
     if (file == nullptr) {
         return false;
     }
-    const std::time_t wall = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&wall, &utc);
-    char started[32];
-    std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    // To the second: "2026-12-08T01:02:03Z" (gmtime_r is POSIX's alone).
+    const std::string started = isoTimeNow().substr(0, 19) + "Z";
     std::fprintf(file, "# %s, started %s; seconds since start, TX to / RX from the target\n",
-                 title.c_str(), started);
+                 title.c_str(), started.c_str());
     std::fflush(file);
     {
         std::lock_guard<std::mutex> lock(s_traceMutex);

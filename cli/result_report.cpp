@@ -1,9 +1,8 @@
 #include "cli/result_report.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
+#include "cli/system_error_text.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {
@@ -16,28 +15,31 @@ int exitStatusFor(TransferKind kind, uint8_t result) {
     return result == SUCCESS ? int{GENERAL_FAILURE} : int{result};
 }
 
-std::string portOpenFailureText(const std::string& devicePath, int error) {
+std::string portOpenFailureText(const std::string& devicePath, PortOpenFailure failure, int error) {
     const std::string port = devicePath.empty() ? std::string("the port") : devicePath;
-    switch (error) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
+    switch (failure) {
+        case PortOpenFailure::NO_SUCH_PORT:
             return port + ": no such device";
-        case EACCES:
-        case EPERM:
+        case PortOpenFailure::ACCESS_DENIED:
+            // Only Linux tells a denied permission from a port in use.
             return port +
                    ": permission denied (join the dialout group: sudo usermod -aG dialout "
                    "$USER, then log in again)";
-        case EBUSY:
-        case EWOULDBLOCK:
+        case PortOpenFailure::IN_USE:
             return port + ": in use by another program";
-        case ENOTTY:
+        case PortOpenFailure::NOT_A_SERIAL_DEVICE:
             return port + ": not a serial device";
-        case 0:
-            return port + ": could not be opened or set up";
-        default:
-            return port + ": " + std::strerror(error);
+        case PortOpenFailure::SETTINGS_REFUSED:
+            return port + ": does not take the line settings (115200 baud, 8N1)" +
+                   (error != 0 ? ": " + systemErrorText(error) : std::string());
+        case PortOpenFailure::NONE:
+        case PortOpenFailure::SYSTEM_ERROR:
+            break;
     }
+    if (error == 0) {
+        return port + ": could not be opened or set up";
+    }
+    return port + ": " + systemErrorText(error);
 }
 
 std::vector<std::string> resultLines(const TransferOutcome& outcome) {
@@ -48,7 +50,8 @@ std::vector<std::string> resultLines(const TransferOutcome& outcome) {
     if (!outcome.detail.empty()) {
         lines.push_back(outcome.detail);
     } else if (outcome.result == SERIALPORT_ERROR) {
-        lines.push_back(portOpenFailureText(outcome.devicePath, outcome.portError));
+        lines.push_back(
+            portOpenFailureText(outcome.devicePath, outcome.portFailure, outcome.portError));
     } else if (outcome.result == VERIFY_FAILED) {
         char text[96];
         std::snprintf(text, sizeof text, "Block %u (target address 0x%04X) did not verify",

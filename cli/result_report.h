@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/line_figures.h"
+#include "link/serial_link.h"
 
 namespace tarnlink {
 
@@ -19,16 +20,20 @@ inline constexpr int EXIT_USAGE = 64;
 /// number, except a crypt ending in SUCCESS (0), which is no success and exits 1.
 int exitStatusFor(TransferKind kind, uint8_t result);
 
-/// Why the port at `devicePath` could not be opened, from the errno the link reported.
-std::string portOpenFailureText(const std::string& devicePath, int error);
+/// Why the port at `devicePath` could not be opened: the kind of failure the link found
+/// (serialLinkLastFailure), and for the rest the system's words for its error number
+/// (serialLinkLastError). The same kinds read the same on every platform.
+std::string portOpenFailureText(const std::string& devicePath, PortOpenFailure failure, int error);
 
 /// Everything a transfer knows at its end that the report may need.
 struct TransferOutcome {
     uint8_t result = 0;
     uint32_t blocks = 0;
     double seconds = 0;
-    std::string devicePath;    ///< the device the port names, for a port failure
-    int portError = 0;         ///< errno of the failed open (SERIALPORT_ERROR only)
+    std::string devicePath;  ///< the device the port names, for a port failure
+    /// Why the open failed, and the system's error number (SERIALPORT_ERROR only).
+    PortOpenFailure portFailure = PortOpenFailure::NONE;
+    int portError = 0;
     uint16_t packetIndex = 0;  ///< block in progress at the end
     uint16_t address = 0;      ///< its target word address
     std::string detail;        ///< why, when the runner knows better than the result alone

@@ -10,13 +10,14 @@
 namespace tarnlink {
 
 struct SerialPortInfo {
-    std::string name;          ///< "ttyUSB0"
-    std::string devicePath;    ///< "/dev/ttyUSB0"
+    std::string name;          ///< "ttyUSB0", "COM3"
+    std::string devicePath;    ///< "/dev/ttyUSB0", "COM3"
     std::string driver;        ///< "ftdi_sio", "cdc_acm", "serial", ...
     std::string vendorId;      ///< USB only: "0403"
     std::string productId;     ///< USB only: "6001"
     std::string serialNumber;  ///< USB only, where the device has one
-    std::string product;       ///< USB only: the product string
+    std::string product;       ///< USB only: the product string (Windows: the port's
+                               ///< friendly name, for every port)
     std::string manufacturer;  ///< USB only
     int latencyTimerMs = -1;   ///< USB serial adapters that have one; -1 otherwise
 };
@@ -34,7 +35,8 @@ nlohmann::ordered_json serialPortJson(const SerialPortInfo& port);
 // --- per platform -------------------------------------------------------------------------
 
 /// Every serial port of this machine, in natural order. On Linux read from sysfs
-/// ($TARNLINK_SYSFS_ROOT, for tests, or /sys). Any thread.
+/// ($TARNLINK_SYSFS_ROOT, for tests, or /sys); on Windows from SetupAPI and the registry's
+/// list of serial ports. Any thread.
 std::vector<SerialPortInfo> availableSerialPorts();
 
 /// The port at `devicePath`, also when the path is another name of it (a symlink such as

@@ -34,7 +34,8 @@ class StopWatcher {
 
 /// Writes `text` straight to stderr, past every lock and buffer, and ends the process the
 /// way `request` ends it by default: INTERRUPT as killed by SIGINT (130 in a shell),
-/// TERMINATE as killed by SIGTERM (143). Any thread.
+/// TERMINATE as killed by SIGTERM (143); on Windows both with STATUS_CONTROL_C_EXIT, the
+/// status of a console program that Ctrl-C or the console's close ended. Any thread.
 [[noreturn]] void quitAtOnce(StopRequest request, const char* text);
 
 }  // namespace tarnlink

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/port_order.h"
+
 namespace tarnlink {
 
 namespace fs = std::filesystem;
@@ -65,20 +67,6 @@ bool isPlaceholderUart(const fs::path& ttyDir, const std::string& driver) {
     return driver == "serial8250";
 }
 
-// ttyS2 < ttyS10: compare the name's prefix, then its number.
-bool naturalLess(const std::string& a, const std::string& b) {
-    auto split = [](const std::string& s) {
-        size_t digits = s.size();
-        while (digits > 0 && std::isdigit(static_cast<unsigned char>(s[digits - 1]))) {
-            --digits;
-        }
-        const std::string number = s.substr(digits);
-        return std::make_pair(s.substr(0, digits),
-                              number.empty() ? -1L : std::stol(number.substr(0, 9)));
-    };
-    return split(a) < split(b);
-}
-
 std::string hexId(const std::string& value) {
     std::string id = value;
     std::transform(id.begin(), id.end(), id.begin(),
@@ -136,7 +124,7 @@ std::vector<SerialPortInfo> listSerialPorts(const std::string& sysfsRoot, const 
         ports.push_back(std::move(port));
     }
     std::sort(ports.begin(), ports.end(), [](const SerialPortInfo& a, const SerialPortInfo& b) {
-        return naturalLess(a.name, b.name);
+        return naturalPortLess(a.name, b.name);
     });
     return ports;
 }

@@ -202,7 +202,8 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
     } else {
         startCryptReadBack(options.file.c_str(), options.portPath.c_str());
     }
-    // The start ran on this thread, so the link's error number is the one of this open.
+    // The start ran on this thread, so the link's failure is the one of this open.
+    const PortOpenFailure portFailure = serialLinkLastFailure();
     const int portError = serialLinkLastError();
 
     const bool live = settings.mode == OutputMode::LIVE;
@@ -234,6 +235,7 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
     outcome.line = lineFigures(exchangeFigures(), outcome.seconds);
     outcome.blocks = target->blocksDone();
     outcome.devicePath = serialPortDevicePath(options.portPath);
+    outcome.portFailure = portFailure;
     outcome.portError = portError;
     outcome.packetIndex = g_transfer.packetIndex.load();
     outcome.address = g_transfer.address.load();

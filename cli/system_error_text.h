@@ -1,0 +1,12 @@
+#pragma once
+// The system's own words for one of its error numbers.
+
+#include <string>
+
+namespace tarnlink {
+
+/// "Input/output error" for EIO on POSIX; FormatMessage's text for a GetLastError() code on
+/// Windows, without its trailing period and line end. "error N" when the system has none.
+std::string systemErrorText(int error);
+
+}  // namespace tarnlink
