@@ -405,6 +405,20 @@ TEST_F(CliWin32Good, PortsListsTheSystemsComPorts) {
     EXPECT_EQ(lines(plain.out).size(), known.size()) << plain.out;
 }
 
+// The doctor reads Linux's system files; here it says so instead of failing the parse.
+TEST_F(CliWin32Good, DoctorSaysWhereItWorks) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"doctor"}, {"doctor", "--port", port(0), "--json"}}) {
+        const CliResult r = runCli(args);
+        EXPECT_EQ(r.exit.code, 64);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("doctor checks a Linux machine's serial set-up"), std::string::npos)
+            << r.err;
+    }
+    const CliResult help = runCli({"--help"});
+    EXPECT_EQ(help.out.find("doctor"), std::string::npos) << help.out;
+}
+
 TEST_F(CliWin32Good, PortInUseIsNotTestableHere) {
     GTEST_SKIP() << "Wine opens a COM port twice despite share mode 0, so a second program "
                     "is never refused; Windows answers ERROR_ACCESS_DENIED (in use)";
