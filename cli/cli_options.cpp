@@ -5,6 +5,7 @@
 
 #include "cli/port_name.h"
 #include "cli/result_report.h"
+#include "cli/serial_ports.h"
 
 namespace tarnlink {
 
@@ -12,30 +13,45 @@ namespace {
 
 constexpr const char* PROGRAM = "tarnlink-cli";
 
+// {PORT}, {PORT2}, {NAME}, {FORMS} and {SHORT_FORMS} stand for this platform's port names.
 constexpr const char* EXAMPLES = R"(
 Examples:
-  tarnlink-cli load firmware.bin --port /dev/ttyUSB0
-  tarnlink-cli load firmware.bin --port COM3 --no-reset-verify --trace flash.trace
-  tarnlink-cli crypt crypt.bin --port /dev/ttyUSB0 --force --json
-  tarnlink-cli load firmware.bin --port /dev/ttyUSB0 --port /dev/ttyUSB1 --record line1.csv
+  tarnlink-cli load firmware.bin --port {PORT}
+  tarnlink-cli load firmware.bin --port 3 --no-reset-verify --trace flash.trace
+  tarnlink-cli crypt crypt.bin --port {PORT} --force --json
+  tarnlink-cli load firmware.bin --port {PORT} --port {PORT2} --record line1.csv
   tarnlink-cli load firmware.bin --port all --loop --record line1.csv --events
   tarnlink-cli ports --json
 
-PORT is a device path (/dev/ttyUSB0), a COM number (3) or COM3; "auto" takes the only USB
+PORT is {FORMS}; "auto" takes the only USB
 serial port, "all" every USB serial port. Without --port, $TARNLINK_PORT is used.
 Several ports make a station: one tarnlink-cli per board, all at once; crypt then writes
-OUTPUT with the port's name before its extension (crypt-ttyUSB0.bin).
+OUTPUT with the port's name before its extension (crypt-{NAME}.bin).
 Exit status: 0 when a load ends with SUCCESS or a crypt with CRYPT_UPLOADED, 64 for a usage
 error, otherwise the result's number (6 TARGET_TIMEOUT, 7 VERIFY_FAILED, 8 DOWNLOAD_CANCELED,
 10 SERIALPORT_ERROR, ...); a station exits with that of the first failing board in --port
 order. Ctrl-C cancels (every board); a second Ctrl-C quits at once.
 )";
 
+std::string withPortNames(std::string text) {
+    const PortNameExamples& examples = portNameExamples();
+    for (const auto& [key, value] : {std::pair{"{PORT}", examples.first},
+                                     {"{PORT2}", examples.second},
+                                     {"{NAME}", examples.deviceName},
+                                     {"{FORMS}", examples.forms},
+                                     {"{SHORT_FORMS}", examples.shortForms}}) {
+        for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at)) {
+            text.replace(at, std::string(key).size(), value);
+        }
+    }
+    return text;
+}
+
 void addTransferOptions(CLI::App& command, CliOptions& options) {
     command
         .add_option("--port,-p", options.ports,
-                    "serial port: /dev/ttyUSB0, 3, COM3, auto or all; repeat it for a station "
-                    "(default: $TARNLINK_PORT)")
+                    withPortNames("serial port: {SHORT_FORMS}, auto or all; repeat it for a "
+                                  "station (default: $TARNLINK_PORT)"))
         ->type_name("PORT")
         ->allow_extra_args(false);
     command.add_flag("--quiet,-q", options.quiet, "print only the result");
@@ -95,7 +111,7 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
     app.set_version_flag("--version,-V", std::string(PROGRAM) + " " + TARNLINK_VERSION,
                          "print the version and exit");
     app.require_subcommand(1);
-    app.footer(EXAMPLES);
+    app.footer(withPortNames(EXAMPLES));
 
     CLI::App* load = app.add_subcommand("load", "download IMAGE, verify it and enable it");
     load->add_option("IMAGE", options.file, "raw binary image, 1 to 262140 bytes")->required();

@@ -34,6 +34,19 @@ nlohmann::ordered_json serialPortJson(const SerialPortInfo& port);
 
 // --- per platform -------------------------------------------------------------------------
 
+/// How ports are named here, for the help text: two ports as a user would give them
+/// ("/dev/ttyUSB0", "/dev/ttyUSB1"; "COM3", "COM4"), the first one's device name as it goes
+/// into a station's file names ("ttyUSB0", "COM3"), and the forms --port takes, in a
+/// sentence and as a short list.
+struct PortNameExamples {
+    const char* first;
+    const char* second;
+    const char* deviceName;
+    const char* forms;
+    const char* shortForms;
+};
+const PortNameExamples& portNameExamples();
+
 /// Every serial port of this machine, in natural order. On Linux read from sysfs
 /// ($TARNLINK_SYSFS_ROOT, for tests, or /sys); on Windows from SetupAPI and the registry's
 /// list of serial ports. Any thread.

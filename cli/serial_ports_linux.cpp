@@ -8,6 +8,13 @@
 
 namespace tarnlink {
 
+const PortNameExamples& portNameExamples() {
+    static const PortNameExamples examples{"/dev/ttyUSB0", "/dev/ttyUSB1", "ttyUSB0",
+                                           "a device path (/dev/ttyUSB0), a COM number (3) or COM3",
+                                           "/dev/ttyUSB0, 3, COM3"};
+    return examples;
+}
+
 std::vector<SerialPortInfo> availableSerialPorts() {
     // The sysfs root can be moved for a test against a fake tree.
     const char* root = std::getenv("TARNLINK_SYSFS_ROOT");

@@ -193,6 +193,13 @@ std::optional<ComPort> comPort(const std::string& devicePath) {
 
 }  // namespace
 
+const PortNameExamples& portNameExamples() {
+    static const PortNameExamples examples{"COM3", "COM4", "COM3",
+                                           R"(COM3 (any case), a COM number (3) or \\.\COM12)",
+                                           R"(COM3, 3, \\.\COM12)"};
+    return examples;
+}
+
 std::vector<SerialPortInfo> availableSerialPorts() {
     std::vector<SerialPortInfo> ports;
     for (ComPort& port : comPorts()) {

@@ -405,8 +405,9 @@ TEST_F(CliWin32Good, PortsListsTheSystemsComPorts) {
     EXPECT_EQ(lines(plain.out).size(), known.size()) << plain.out;
 }
 
-// The doctor reads Linux's system files; here it says so instead of failing the parse.
-TEST_F(CliWin32Good, DoctorSaysWhereItWorks) {
+// The help names ports as Windows does; the doctor reads Linux's system files, and here it
+// says so instead of failing the parse.
+TEST_F(CliWin32Good, HelpAndDoctorSpeakOfThisPlatform) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"doctor"}, {"doctor", "--port", port(0), "--json"}}) {
         const CliResult r = runCli(args);
@@ -417,6 +418,9 @@ TEST_F(CliWin32Good, DoctorSaysWhereItWorks) {
     }
     const CliResult help = runCli({"--help"});
     EXPECT_EQ(help.out.find("doctor"), std::string::npos) << help.out;
+    EXPECT_EQ(help.out.find("/dev/"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("--port COM3 --port COM4"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("crypt-COM3.bin"), std::string::npos) << help.out;
 }
 
 TEST_F(CliWin32Good, PortInUseIsNotTestableHere) {
