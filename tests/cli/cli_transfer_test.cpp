@@ -17,6 +17,7 @@
 #include "sim/sim_target.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnlink {
@@ -24,37 +25,12 @@ namespace {
 
 using test::CliProcess;
 using test::CliResult;
+using test::lastLine;
+using test::lines;
+using test::padded;
 using test::runCli;
+using test::sampleImage;
 using test::TempDir;
-
-std::vector<uint8_t> sampleImage(size_t size, uint8_t seed = 1) {
-    std::vector<uint8_t> image(size);
-    uint32_t x = seed;
-    for (uint8_t& b : image) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return image;
-}
-
-std::vector<uint8_t> padded(std::vector<uint8_t> image) {
-    image.resize((image.size() + 63) / 64 * 64, 0xFF);
-    return image;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
-
-std::string lastLine(const std::string& text) {
-    const std::vector<std::string> all = lines(text);
-    return all.empty() ? std::string() : all.back();
-}
 
 std::unique_ptr<sim::SimTarget> startSim(sim::SimOptions options = {}) {
     auto target = std::make_unique<sim::SimTarget>(std::move(options));

@@ -15,6 +15,7 @@
 
 #include "sim/sim_target.h"
 #include "tests/cli/cli_process.h"
+#include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnlink {
@@ -22,36 +23,15 @@ namespace {
 
 using test::CliProcess;
 using test::CliResult;
+using test::lines;
+using test::padded;
 using test::runCli;
+using test::sampleImage;
 using test::TempDir;
 
-// SHA-256 of image(1000), taken once with another tool.
+// SHA-256 of sampleImage(1000), taken once with another tool.
 constexpr const char* IMAGE_1000_SHA256 =
     "86feb6339f5ec6939cc9e488bad525b04f8f5d09ad32db431327077432051a09";
-
-std::vector<uint8_t> image(size_t size) {
-    std::vector<uint8_t> bytes(size);
-    uint32_t x = 1;
-    for (uint8_t& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return bytes;
-}
-
-std::vector<uint8_t> padded(std::vector<uint8_t> bytes) {
-    bytes.resize((bytes.size() + 63) / 64 * 64, 0xFF);
-    return bytes;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
 
 // The --json lines by port; every line must be one whole JSON object.
 std::map<std::string, nlohmann::json> reportsByPort(const std::string& out) {
@@ -109,7 +89,7 @@ TEST_F(StationProcessTest, FourBoardsOneSilentThreeFlashedAndRecorded) {
     sims.push_back(startSim());
     sims.push_back(startSim(silent));
     sims.push_back(startSim());
-    const std::vector<uint8_t> bytes = image(1000);
+    const std::vector<uint8_t> bytes = sampleImage(1000);
     const std::string imagePath = m_dir.write("image.bin", bytes);
     const std::string record = m_dir.file("line.csv");
     std::vector<std::string> args{"load", imagePath, "--json", "--record", record};
@@ -165,7 +145,7 @@ TEST_F(StationProcessTest, FourBoardsOneSilentThreeFlashedAndRecorded) {
 TEST_F(StationProcessTest, WaitStartsABoardWhoseSimulatorComesLate) {
     auto early = startLinkedSim("early");
     const std::string late = m_dir.file("late");
-    const std::vector<uint8_t> bytes = image(300);
+    const std::vector<uint8_t> bytes = sampleImage(300);
     CliProcess station({"load", m_dir.write("image.bin", bytes), "--port", m_dir.file("early"),
                         "--port", late, "--wait", "30", "--json"});
     ASSERT_TRUE(station.waitForStderr(late + ": waiting for the port", 20000))
@@ -188,7 +168,7 @@ TEST_F(StationProcessTest, WaitStartsABoardWhoseSimulatorComesLate) {
 
 TEST_F(StationProcessTest, LoopFlashesTwoBoardsInARowOnOnePort) {
     const std::string port = m_dir.file("bed");
-    const std::vector<uint8_t> bytes = image(500);
+    const std::vector<uint8_t> bytes = sampleImage(500);
     auto first = startLinkedSim("bed");
     CliProcess station(
         {"load", m_dir.write("image.bin", bytes), "--port", port, "--loop", "--json"});
@@ -214,7 +194,8 @@ TEST_F(StationProcessTest, InterruptCancelsEveryBoardAndWaitsForTheirResults) {
     sim::SimOptions slow;
     slow.delayMs = 20;
     std::vector<std::unique_ptr<sim::SimTarget>> sims;
-    std::vector<std::string> args{"load", m_dir.write("image.bin", image(256 * 64)), "--json"};
+    std::vector<std::string> args{"load", m_dir.write("image.bin", sampleImage(256 * 64)),
+                                  "--json"};
     for (int i = 0; i < 3; ++i) {
         sims.push_back(startSim(slow));
         args.insert(args.end(), {"--port", sims.back()->portPath()});
@@ -236,7 +217,7 @@ TEST_F(StationProcessTest, InterruptCancelsEveryBoardAndWaitsForTheirResults) {
     EXPECT_NE(r.err.find("Canceling every board"), std::string::npos) << r.err;
     // Every child has let go of its port.
     const CliResult again =
-        runCli({"load", m_dir.write("small.bin", image(64)), "--port", sims[1]->portPath()});
+        runCli({"load", m_dir.write("small.bin", sampleImage(64)), "--port", sims[1]->portPath()});
     EXPECT_EQ(again.exitCode, 0) << again.err;
 }
 
@@ -255,7 +236,7 @@ TEST_P(StationAbruptEndTest, NoBoardKeepsItsPort) {
     sim::SimOptions slow;
     slow.delayMs = 20;
     std::vector<std::unique_ptr<sim::SimTarget>> sims;
-    std::vector<std::string> args{"load", m_dir.write("image.bin", image(256 * 64))};
+    std::vector<std::string> args{"load", m_dir.write("image.bin", sampleImage(256 * 64))};
     for (int i = 0; i < 2; ++i) {
         sims.push_back(startSim(slow));
         args.insert(args.end(), {"--port", sims.back()->portPath()});
@@ -271,7 +252,7 @@ TEST_P(StationAbruptEndTest, NoBoardKeepsItsPort) {
     }
     const CliResult r = station.wait(10000);
     EXPECT_EQ(r.signal, GetParam().diedOf) << r.err;
-    const std::string small = m_dir.write("small.bin", image(64));
+    const std::string small = m_dir.write("small.bin", sampleImage(64));
     for (const auto& s : sims) {
         // The port opens once the board's process has let go of it.
         CliResult again;
@@ -298,7 +279,7 @@ TEST_F(StationProcessTest, TwoStationsAppendingToOneRecordNeverMixTheirLines) {
     for (int i = 0; i < 6; ++i) {
         sims.push_back(startSim());
     }
-    const std::string imagePath = m_dir.write("image.bin", image(1000));
+    const std::string imagePath = m_dir.write("image.bin", sampleImage(1000));
     const std::string record = m_dir.file("shared.csv");
     auto station = [&](size_t first) {
         std::vector<std::string> args{"load", imagePath, "--record", record, "--quiet"};
@@ -330,7 +311,7 @@ TEST_F(StationProcessTest, TwoStationsAppendingToOneRecordNeverMixTheirLines) {
 TEST_F(StationProcessTest, EventsAreJsonLinesAReaderCanFollow) {
     auto a = startSim();
     auto b = startSim();
-    const CliResult r = runCli({"load", m_dir.write("image.bin", image(5 * 64)), "--port",
+    const CliResult r = runCli({"load", m_dir.write("image.bin", sampleImage(5 * 64)), "--port",
                                 a->portPath(), "--port", b->portPath(), "--events"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     std::map<std::string, std::vector<nlohmann::json>> byPort;
@@ -361,7 +342,7 @@ TEST_F(StationProcessTest, EventsAreJsonLinesAReaderCanFollow) {
 }
 
 TEST_F(StationProcessTest, CryptWritesOneFilePerBoardNamedAfterItsPort) {
-    const std::string flash = m_dir.write("flash.bin", image(700));
+    const std::string flash = m_dir.write("flash.bin", sampleImage(700));
     sim::SimOptions loaded;
     loaded.flashIn = flash;
     auto a = startLinkedSim("boardA", loaded);
@@ -374,15 +355,15 @@ TEST_F(StationProcessTest, CryptWritesOneFilePerBoardNamedAfterItsPort) {
     const auto reports = reportsByPort(r.out);
     for (const char* name : {"boardA", "boardB"}) {
         const std::string file = m_dir.file(std::string("crypt-") + name + ".bin");
-        EXPECT_EQ(test::readFile(file), sim::SimTarget::encrypt(padded(image(700)))) << file;
+        EXPECT_EQ(test::readFile(file), sim::SimTarget::encrypt(padded(sampleImage(700)))) << file;
         EXPECT_EQ(reports.at(m_dir.file(name))["output"], file);
     }
 }
 
 TEST_F(StationProcessTest, PortAllTakesEveryUsbSerialPort) {
     const CliResult r =
-        runCli({"load", m_dir.write("image.bin", image(64)), "--port", "all", "--json"}, 60000,
-               {std::string("TARNLINK_SYSFS_ROOT=") + TARNLINK_CLI_TEST_DATA + "/sysfs"});
+        runCli({"load", m_dir.write("image.bin", sampleImage(64)), "--port", "all", "--json"},
+               60000, {std::string("TARNLINK_SYSFS_ROOT=") + TARNLINK_CLI_TEST_DATA + "/sysfs"});
     // The fake tree's adapters are not on this machine: every board fails to open its port.
     EXPECT_EQ(r.exitCode, 10) << r.err;
     std::vector<std::string> ports;

@@ -10,6 +10,7 @@
 #include "tests/cli/cli_process.h"
 #include "tests/cli/fake_system.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnlink {
@@ -17,6 +18,7 @@ namespace {
 
 using test::CliResult;
 using test::FakeSystem;
+using test::lines;
 using test::PtyPair;
 
 CliResult doctor(const FakeSystem& fake, std::vector<std::string> args) {
@@ -33,15 +35,6 @@ nlohmann::json findingOf(const nlohmann::json& report, const std::string& check)
     }
     ADD_FAILURE() << "no finding of " << check;
     return {};
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
 }
 
 class DoctorProgramTest : public ::testing::Test {

@@ -22,11 +22,16 @@
 #include "cli/serial_ports.h"
 #include "cli/sha256.h"
 #include "sim/sim_crypt.h"
+#include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnlink {
 namespace {
 
+using test::lastLine;
+using test::lines;
+using test::padded;
+using test::sampleImage;
 using test::TempDir;
 
 // A path of the Linux side as Wine shows it.
@@ -51,35 +56,6 @@ std::vector<std::string> comPorts() {
         ports.push_back(port);
     }
     return ports;
-}
-
-std::vector<uint8_t> sampleImage(size_t size, uint8_t seed = 1) {
-    std::vector<uint8_t> image(size);
-    uint32_t x = seed;
-    for (uint8_t& b : image) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return image;
-}
-
-std::vector<uint8_t> padded(std::vector<uint8_t> image) {
-    image.resize((image.size() + 63) / 64 * 64, 0xFF);
-    return image;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
-
-std::string lastLine(const std::string& text) {
-    const std::vector<std::string> all = lines(text);
-    return all.empty() ? std::string() : all.back();
 }
 
 // The program writes its lines in text mode: \r\n.
