@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "cli/cancel_lines.h"
 #include "cli/stop_requests.h"
 
 namespace tarnlink {
@@ -76,18 +77,8 @@ bool StopWatcher::Impl::readInput(std::string& pending) {
         return false;
     }
     pending.append(chunk, static_cast<size_t>(got));
-    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-        std::string line = pending.substr(0, end);
-        pending.erase(0, end + 1);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line == "cancel") {
-            callback(StopRequest::INPUT);
-        }
-    }
-    if (pending.size() > 4096) {
-        pending.clear();  // a line that long is no request
+    for (int cancels = takeCancelLines(pending); cancels > 0; --cancels) {
+        callback(StopRequest::INPUT);
     }
     return true;
 }

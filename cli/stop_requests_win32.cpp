@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "cli/cancel_lines.h"
 #include "cli/stop_requests.h"
 
 namespace tarnlink {
@@ -83,18 +84,8 @@ DWORD WINAPI readInput(void* parameter) {
             return 0;
         }
         pending.append(chunk, got);
-        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            std::string line = pending.substr(0, end);
-            pending.erase(0, end + 1);
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
-            if (line == "cancel") {
-                state->request();
-            }
-        }
-        if (pending.size() > 4096) {
-            pending.clear();  // a line that long is no request
+        for (int cancels = takeCancelLines(pending); cancels > 0; --cancels) {
+            state->request();
         }
     }
 }
