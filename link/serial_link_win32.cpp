@@ -211,12 +211,31 @@ bool serialLinkWrite(SerialLink* link, const uint8_t* bytes, uint32_t count) {
 
 namespace {
 
-// Hands a completed read to the callback. False when a stop came meanwhile: the callback
-// must not run again after it (a chatty line would keep the reader from its stop forever).
+// How much to read next: what the callback asked for, or everything the port holds already.
+// The callback asks for one byte at a time; reading the port that way would cost a call (and
+// under Wine a server round trip) per byte. A read of bytes already there completes at once.
+DWORD nextReadSize(HANDLE port, DWORD asked) {
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (!ClearCommError(port, &errors, &status) || status.cbInQue <= asked) {
+        return asked;
+    }
+    return status.cbInQue < READ_BUFFER_SIZE ? status.cbInQue : READ_BUFFER_SIZE;
+}
+
+// Hands the bytes of one completed read to the callback, each call with exactly as many as
+// the callback asked for last. False when a stop came in between: the rest is dropped, and
+// the callback must not run again (a chatty line would keep the reader from its stop forever).
 bool deliver(SerialLink* link, const uint8_t* buffer, DWORD moved, DWORD& nextRead) {
-    if (moved > 0) {
-        nextRead =
-            clampReadSize(link->callback(buffer, static_cast<int32_t>(moved), link->context));
+    DWORD done = 0;
+    while (done < moved) {
+        if (link->stopRequested.load()) {
+            return false;
+        }
+        const DWORD chunk = moved - done < nextRead ? moved - done : nextRead;
+        nextRead = clampReadSize(
+            link->callback(buffer + done, static_cast<int32_t>(chunk), link->context));
+        done += chunk;
     }
     return !link->stopRequested.load();
 }
@@ -238,7 +257,8 @@ uint32_t serialLinkReader(SerialLink* link) {
     for (;;) {
         if (!pending) {
             DWORD moved = 0;
-            if (ReadFile(link->port, buffer, nextRead, nullptr, &overlapped)) {
+            if (ReadFile(link->port, buffer, nextReadSize(link->port, nextRead), nullptr,
+                         &overlapped)) {
                 // Completed at once; the count is fetched as for a read that waited.
                 if (!GetOverlappedResult(link->port, &overlapped, &moved, FALSE)) {
                     result = 0;

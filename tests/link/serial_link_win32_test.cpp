@@ -290,6 +290,46 @@ TEST(SerialLinkWin32, EveryByteValuePassesUnchangedBothWays) {
     EXPECT_EQ(received.bytes, all);
 }
 
+// The reader takes whatever the port holds in one read, but the callback still gets each
+// call with no more than it asked for: the frame receiver asks for one byte at a time.
+class SerialLinkWin32ReadSize : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(SerialLinkWin32ReadSize, BytesReachTheCallbackInTheSizesItAsksFor) {
+    REQUIRE_TEST_PORT();
+    struct Calls {
+        Received received;
+        std::vector<int32_t> sizes;  // guarded by received.mutex
+        static int32_t feed(const uint8_t* data, int32_t count, void* context) {
+            auto* self = static_cast<Calls*>(context);
+            {
+                std::lock_guard lock(self->received.mutex);
+                self->sizes.push_back(count);
+            }
+            return Received::feed(data, count, &self->received);
+        }
+    } calls;
+    calls.received.nextReadSize = GetParam();
+    SerialLink* link = serialLinkOpen(testPort().c_str(), &Calls::feed, &calls);
+    ASSERT_NE(link, nullptr) << serialLinkLastError();
+    // The far end echoes: three frames' worth that are in the port before the reader asks.
+    std::vector<uint8_t> sent;
+    for (int frame = 0; frame < 3; ++frame) {
+        const std::vector<uint8_t> bytes(200, static_cast<uint8_t>(0x41 + frame));
+        EXPECT_TRUE(serialLinkWrite(link, bytes.data(), static_cast<int32_t>(bytes.size())));
+        sent.insert(sent.end(), bytes.begin(), bytes.end());
+    }
+    EXPECT_TRUE(calls.received.waitForBytes(sent.size(), 5000));
+    EXPECT_TRUE(serialLinkClose(link));
+    std::lock_guard lock(calls.received.mutex);
+    EXPECT_EQ(calls.received.bytes, sent);
+    for (const int32_t size : calls.sizes) {
+        ASSERT_GE(size, 1);
+        ASSERT_LE(size, GetParam()) << "a call with more than the callback asked for";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Asked, SerialLinkWin32ReadSize, ::testing::Values(1, 7));
+
 // A read that returned at once with nothing would be issued again and again.
 TEST(SerialLinkWin32, IdleReaderWaitsWithoutSpinning) {
     REQUIRE_TEST_PORT();
