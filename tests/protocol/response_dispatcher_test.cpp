@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "link/auto_reset_event.h"
+#include "tests/support/temp_dir.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {
@@ -50,7 +51,9 @@ class Dispatcher : public ::testing::TestWithParam<Row> {
         for (size_t i = 0; i < sizeof m_image; ++i) {
             m_image[i] = imageByte(i);
         }
-        m_file = std::tmpfile();
+        // Not std::tmpfile(): under Wine, msvcrt's fails now and then when several test
+        // processes ask for one at the same moment.
+        m_file = std::fopen(m_dir.file("crypt.bin").c_str(), "w+b");
         ASSERT_NE(m_file, nullptr);
         g_transfer.ackEvent = &m_ack;
         g_transfer.file = m_file;
@@ -73,6 +76,7 @@ class Dispatcher : public ::testing::TestWithParam<Row> {
         return content;
     }
 
+    test::TempDir m_dir;
     AutoResetEvent m_ack;
     std::FILE* m_file = nullptr;
     uint8_t m_image[2 * BLOCK_BYTES];
@@ -450,7 +454,8 @@ class CryptFile : public ::testing::Test {
 };
 
 TEST_F(CryptFile, BlocksLandInAcknowledgedOrderWithNothingBetween) {
-    std::FILE* f = std::tmpfile();
+    const test::TempDir dir;
+    std::FILE* f = std::fopen(dir.file("crypt.bin").c_str(), "w+b");
     ASSERT_NE(f, nullptr);
     g_transfer.file = f;
     for (uint16_t k = 0; k < 3; ++k) {
