@@ -51,8 +51,8 @@ class Dispatcher : public ::testing::TestWithParam<Row> {
         for (size_t i = 0; i < sizeof m_image; ++i) {
             m_image[i] = imageByte(i);
         }
-        // Not std::tmpfile(): under Wine, msvcrt's fails now and then when several test
-        // processes ask for one at the same moment.
+        // Not std::tmpfile(): under Wine, msvcrt's returned NULL now and then with many test
+        // processes running at once.
         m_file = std::fopen(m_dir.file("crypt.bin").c_str(), "w+b");
         ASSERT_NE(m_file, nullptr);
         g_transfer.ackEvent = &m_ack;
