@@ -52,6 +52,32 @@ StartDecision decideStart(TransferKind kind, int busy, const std::string* imageP
     return decision;
 }
 
+void carryOutStart(const StartDecision& decision, TransferKind kind, const std::string& path,
+                   const TransferEngine& engine,
+                   const std::function<void(const char* message)>& showStatus,
+                   const std::function<void(DialogLook busyLook)>& showBusy) {
+    switch (decision.action) {
+        case StartDecision::Action::CANCEL_TRANSFER:
+            engine.cancelTransfer();
+            return;
+        case StartDecision::Action::NOTHING:
+            return;
+        case StartDecision::Action::SHOW_MESSAGE:
+            showStatus(decision.message);
+            return;
+        case StartDecision::Action::START_TRANSFER:
+            break;
+    }
+    // The busy look comes before the start call: a start that fails at once reports
+    // through WM_TRANSFER_DONE, which must find the busy look to undo it.
+    showBusy(decision.look);
+    if (kind == TransferKind::DOWNLOAD) {
+        engine.startDownload(path.c_str(), decision.portPath.c_str(), decision.skipResetVector);
+    } else {
+        engine.startCryptReadBack(path.c_str(), decision.portPath.c_str());
+    }
+}
+
 const char* transferDoneMessage(uintptr_t wParam) {
     return transferResultMessage(static_cast<unsigned>(wParam & 0xFF));
 }

@@ -4,9 +4,12 @@
 // message that ends a transfer. Both dialogs (Qt and Win32) act on these answers.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "ui/transfer_engine.h"
 
 namespace tarnlink {
 
@@ -51,6 +54,14 @@ struct StartDecision {
 /// checked, 2 indeterminate), read on every download click. A path is not trimmed.
 StartDecision decideStart(TransferKind kind, int busy, const std::string* imagePath,
                           const std::string* portText, unsigned checkBoxState);
+
+/// Carries a start decision out on `engine` for the image (or crypt output) at `path`:
+/// cancels, does nothing, calls `showStatus` with the message, or calls `showBusy` with the
+/// busy look and then starts the transfer. Main thread.
+void carryOutStart(const StartDecision& decision, TransferKind kind, const std::string& path,
+                   const TransferEngine& engine,
+                   const std::function<void(const char* message)>& showStatus,
+                   const std::function<void(DialogLook busyLook)>& showBusy);
 
 /// The status text for WM_TRANSFER_DONE's first parameter: the result's message, or the
 /// empty text for a result above 11. Static storage.

@@ -164,27 +164,12 @@ void CTarnlinkDlg::startTransfer(TransferKind kind) {
     const StartDecision decision =
         decideStart(kind, m_busy, pathEdit ? &path : nullptr, portEdit ? &portText : nullptr,
                     kind == TransferKind::DOWNLOAD ? buttonStateBits(check) : 0);
-    switch (decision.action) {
-        case StartDecision::Action::CANCEL_TRANSFER:
-            m_engine.cancelTransfer();
-            return;
-        case StartDecision::Action::NOTHING:
-            return;
-        case StartDecision::Action::SHOW_MESSAGE:
-            showStatus(decision.message);
-            return;
-        case StartDecision::Action::START_TRANSFER:
-            break;
-    }
-    // The busy look comes before the start call: a start that fails at once reports
-    // through WM_TRANSFER_DONE, which must find the busy look to undo it.
-    m_busy = 1;
-    applyLook(decision.look);
-    if (kind == TransferKind::DOWNLOAD) {
-        m_engine.startDownload(path.c_str(), decision.portPath.c_str(), decision.skipResetVector);
-    } else {
-        m_engine.startCryptReadBack(path.c_str(), decision.portPath.c_str());
-    }
+    carryOutStart(
+        decision, kind, path, m_engine, [this](const char* message) { showStatus(message); },
+        [this](DialogLook busyLook) {
+            m_busy = 1;
+            applyLook(busyLook);
+        });
 }
 
 void CTarnlinkDlg::applyLook(DialogLook look) {
