@@ -276,7 +276,7 @@ ReadEnd readEndOf(BOOL succeeded) {
                                                                       : ReadEnd::FAILED;
 }
 
-// Reads that end with nothing (aborted, or 0 bytes) one after another. Nothing in our
+// Reads that end with nothing (cut short, or 0 bytes) one after another. Nothing in our
 // time-outs ends a read empty, but drivers do, after an unplug or on resume: reissued at
 // once they would spin a core and, completing before the wait, never let the stop be seen.
 class FruitlessReads {
