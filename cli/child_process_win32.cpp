@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "cli/child_process.h"
-#include "cli/system_error_text.h"
+#include "cli/system/system_error_text.h"
 #include "cli/windows_command_line.h"
 
 namespace tarnlink {

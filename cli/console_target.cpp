@@ -1,6 +1,6 @@
 #include "cli/console_target.h"
 
-#include "cli/terminal.h"
+#include "cli/system/terminal.h"
 #include "cli/transfer_events.h"
 #include "transfer/transfer_context.h"
 

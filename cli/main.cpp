@@ -7,13 +7,13 @@
 #include <iostream>
 #include <thread>
 
-#include "cli/append_file.h"
 #include "cli/cli_options.h"
 #include "cli/port_name.h"
 #include "cli/record_file.h"
 #include "cli/serial_ports.h"
 #include "cli/station_command.h"
 #include "cli/station_plan.h"
+#include "cli/system/append_file.h"
 #include "cli/transfer_events.h"
 #include "cli/transfer_runner.h"
 #include "transfer/transfer_context.h"

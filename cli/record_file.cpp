@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "cli/append_file.h"
 #include "cli/json_report.h"
+#include "cli/system/append_file.h"
 
 namespace tarnlink {
 

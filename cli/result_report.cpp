@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/system_error_text.h"
+#include "cli/system/system_error_text.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {

@@ -11,7 +11,7 @@
 #include "cli/station_console.h"
 #include "cli/station_plan.h"
 #include "cli/stop_requests.h"
-#include "cli/terminal.h"
+#include "cli/system/terminal.h"
 #include "link/serial_link.h"
 #include "transfer/transfer_context.h"
 

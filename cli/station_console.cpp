@@ -4,7 +4,7 @@
 
 #include "cli/json_report.h"
 #include "cli/record_file.h"
-#include "cli/terminal.h"
+#include "cli/system/terminal.h"
 #include "cli/transfer_events.h"
 #include "transfer/transfer_context.h"
 

@@ -18,7 +18,7 @@
 #include "cli/serial_ports.h"
 #include "cli/slow_line_watch.h"
 #include "cli/stop_requests.h"
-#include "cli/terminal.h"
+#include "cli/system/terminal.h"
 #include "cli/transfer_events.h"
 #include "link/serial_link.h"
 #include "protocol/exchange_timing.h"

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "cli/append_file.h"
-#include "cli/system_error_text.h"
+#include "cli/system/append_file.h"
+#include "cli/system/system_error_text.h"
 
 namespace tarnlink {
 

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "cli/system_error_text.h"
+#include "cli/system/system_error_text.h"
 
 namespace tarnlink {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/terminal.h"
+#include "cli/system/terminal.h"
 
 namespace tarnlink {
 

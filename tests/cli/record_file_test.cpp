@@ -6,8 +6,8 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/append_file.h"
 #include "cli/json_report.h"
+#include "cli/system/append_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnlink {

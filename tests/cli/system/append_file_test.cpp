@@ -1,4 +1,4 @@
-#include "cli/append_file.h"
+#include "cli/system/append_file.h"
 
 #include <gtest/gtest.h>
 
