@@ -8,7 +8,7 @@
 #include <optional>
 #include <thread>
 
-#include "cli/child_process.h"
+#include "cli/process/child_process.h"
 #include "cli/serial_ports.h"
 #include "cli/transfer_events.h"
 #include "transfer/transfer_context.h"

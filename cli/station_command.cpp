@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "cli/child_process.h"
 #include "cli/port_name.h"
+#include "cli/process/child_process.h"
+#include "cli/process/stop_requests.h"
 #include "cli/serial_ports.h"
 #include "cli/station.h"
 #include "cli/station_console.h"
 #include "cli/station_plan.h"
-#include "cli/stop_requests.h"
 #include "cli/system/terminal.h"
 #include "link/serial_link.h"
 #include "transfer/transfer_context.h"

@@ -10,14 +10,14 @@
 #include <mutex>
 #include <optional>
 
-#include "cli/child_process.h"
 #include "cli/console_target.h"
 #include "cli/file_problem.h"
 #include "cli/frame_trace_file.h"
+#include "cli/process/child_process.h"
+#include "cli/process/stop_requests.h"
 #include "cli/record_file.h"
 #include "cli/serial_ports.h"
 #include "cli/slow_line_watch.h"
-#include "cli/stop_requests.h"
 #include "cli/system/terminal.h"
 #include "cli/transfer_events.h"
 #include "link/serial_link.h"

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <utility>
 
-#include "cli/child_process.h"
+#include "cli/process/child_process.h"
 
 extern char** environ;
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <utility>
 
-#include "cli/child_process.h"
+#include "cli/process/child_process.h"
+#include "cli/process/windows_command_line.h"
 #include "cli/system/system_error_text.h"
-#include "cli/windows_command_line.h"
 
 namespace tarnlink {
 

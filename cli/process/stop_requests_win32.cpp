@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "cli/cancel_lines.h"
-#include "cli/stop_requests.h"
+#include "cli/process/cancel_lines.h"
+#include "cli/process/stop_requests.h"
 
 namespace tarnlink {
 

@@ -1,4 +1,4 @@
-#include "cli/cancel_lines.h"
+#include "cli/process/cancel_lines.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "cli/child_process.h"
+#include "cli/process/child_process.h"
 
 #include <gtest/gtest.h>
 
@@ -102,7 +102,7 @@ TEST(ChildProcessTest, AProgramThatIsNotThereSaysSo) {
     EXPECT_FALSE(ChildProcess::start({"/no/such/program"}, &error));
     EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
     EXPECT_FALSE(ChildProcess::start({}, &error));
-    EXPECT_NE(currentExecutablePath().find("cli_station_test"), std::string::npos);
+    EXPECT_NE(currentExecutablePath().find("cli_process_test"), std::string::npos);
 }
 
 }  // namespace

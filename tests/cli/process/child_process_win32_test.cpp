@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/child_process.h"
+#include "cli/process/child_process.h"
 
 namespace tarnlink {
 namespace {
@@ -48,8 +48,9 @@ std::string hex(const std::string& text) {
 
 TEST(ChildProcessWin32Test, CurrentExecutableIsThisTest) {
     const std::string self = currentExecutablePath();
-    ASSERT_GT(self.size(), 4u);
-    EXPECT_EQ(self.substr(self.size() - 18), "cli_win32_test.exe") << self;
+    const std::string name = "cli_process_test.exe";
+    ASSERT_GT(self.size(), name.size());
+    EXPECT_EQ(self.substr(self.size() - name.size()), name) << self;
     EXPECT_NE(GetFileAttributesA(self.c_str()), INVALID_FILE_ATTRIBUTES) << self;
 }
 

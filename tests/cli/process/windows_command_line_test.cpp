@@ -1,4 +1,4 @@
-#include "cli/windows_command_line.h"
+#include "cli/process/windows_command_line.h"
 
 #include <gtest/gtest.h>
 

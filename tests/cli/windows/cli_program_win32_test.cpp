@@ -18,7 +18,7 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/child_process.h"
+#include "cli/process/child_process.h"
 #include "cli/serial_ports.h"
 #include "cli/sha256.h"
 #include "sim/sim_crypt.h"
