@@ -3,9 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <ostream>
 
-#include "cli/port_name.h"
+#include "cli/ports/port_name.h"
+#include "cli/ports/serial_ports.h"
 #include "cli/result_report.h"
-#include "cli/serial_ports.h"
 
 namespace tarnlink {
 

@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "cli/cli_options.h"
-#include "cli/port_name.h"
+#include "cli/ports/port_name.h"
+#include "cli/ports/serial_ports.h"
 #include "cli/record_file.h"
-#include "cli/serial_ports.h"
 #include "cli/station_command.h"
 #include "cli/station_plan.h"
 #include "cli/system/append_file.h"

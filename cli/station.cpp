@@ -8,8 +8,8 @@
 #include <optional>
 #include <thread>
 
+#include "cli/ports/serial_ports.h"
 #include "cli/process/child_process.h"
-#include "cli/serial_ports.h"
 #include "cli/transfer_events.h"
 #include "transfer/transfer_context.h"
 

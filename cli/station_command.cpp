@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "cli/port_name.h"
+#include "cli/ports/port_name.h"
+#include "cli/ports/serial_ports.h"
 #include "cli/process/child_process.h"
 #include "cli/process/stop_requests.h"
-#include "cli/serial_ports.h"
 #include "cli/station.h"
 #include "cli/station_console.h"
 #include "cli/station_plan.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <map>
 
-#include "cli/port_name.h"
+#include "cli/ports/port_name.h"
 #include "link/serial_link.h"
 
 namespace tarnlink {

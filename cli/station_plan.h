@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/serial_ports.h"
+#include "cli/ports/serial_ports.h"
 
 namespace tarnlink {
 

@@ -2,7 +2,7 @@
 
 #include "cli/doctor/doctor.h"
 #include "cli/doctor_command.h"
-#include "cli/sysfs_ports.h"
+#include "cli/ports/sysfs_ports.h"
 #include "link/serial_link.h"
 
 namespace tarnlink {

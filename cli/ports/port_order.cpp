@@ -1,4 +1,4 @@
-#include "cli/port_order.h"
+#include "cli/ports/port_order.h"
 
 #include <cctype>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "cli/serial_ports.h"
+#include "cli/ports/serial_ports.h"
 
 namespace tarnlink {
 

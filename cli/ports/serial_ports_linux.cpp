@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "cli/serial_ports.h"
-#include "cli/sysfs_ports.h"
+#include "cli/ports/serial_ports.h"
+#include "cli/ports/sysfs_ports.h"
 
 namespace tarnlink {
 

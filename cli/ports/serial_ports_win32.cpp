@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cli/port_order.h"
-#include "cli/serial_ports.h"
-#include "cli/windows_device_ids.h"
+#include "cli/ports/port_order.h"
+#include "cli/ports/serial_ports.h"
+#include "cli/ports/windows_device_ids.h"
 #include "link/port_name.h"
 
 namespace tarnlink {

@@ -1,11 +1,11 @@
-#include "cli/sysfs_ports.h"
+#include "cli/ports/sysfs_ports.h"
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
 
-#include "cli/port_order.h"
+#include "cli/ports/port_order.h"
 
 namespace tarnlink {
 

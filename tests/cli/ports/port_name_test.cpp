@@ -1,4 +1,4 @@
-#include "cli/port_name.h"
+#include "cli/ports/port_name.h"
 
 #include <gtest/gtest.h>
 

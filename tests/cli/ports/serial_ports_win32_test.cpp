@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/port_name.h"
-#include "cli/port_order.h"
-#include "cli/serial_ports.h"
+#include "cli/ports/port_name.h"
+#include "cli/ports/port_order.h"
+#include "cli/ports/serial_ports.h"
 
 namespace tarnlink {
 namespace {

@@ -1,4 +1,4 @@
-#include "cli/sysfs_ports.h"
+#include "cli/ports/sysfs_ports.h"
 
 #include <gtest/gtest.h>
 

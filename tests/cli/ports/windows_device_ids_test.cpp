@@ -1,4 +1,4 @@
-#include "cli/windows_device_ids.h"
+#include "cli/ports/windows_device_ids.h"
 
 #include <gtest/gtest.h>
 

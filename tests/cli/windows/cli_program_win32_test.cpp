@@ -18,8 +18,8 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/ports/serial_ports.h"
 #include "cli/process/child_process.h"
-#include "cli/serial_ports.h"
 #include "cli/sha256.h"
 #include "sim/sim_crypt.h"
 #include "tests/support/sample_data.h"
@@ -359,7 +359,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<PortCase>& info) { return info.param.name; });
 
 // The program lists what the system knows of its COM ports (Wine knows its own COM1, not
-// the ports mapped in later: tests/cli/windows/serial_ports_win32_test.cpp).
+// the ports mapped in later: tests/cli/ports/serial_ports_win32_test.cpp).
 TEST_F(CliWin32Good, PortsListsTheSystemsComPorts) {
     const CliResult r = runCli({"ports", "--json"});
     EXPECT_EQ(r.exit.code, 0) << r.err;
