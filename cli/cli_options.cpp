@@ -5,7 +5,7 @@
 
 #include "cli/ports/port_name.h"
 #include "cli/ports/serial_ports.h"
-#include "cli/result_report.h"
+#include "cli/report/result_report.h"
 
 namespace tarnlink {
 

@@ -1,7 +1,7 @@
 #include "cli/console_target.h"
 
+#include "cli/report/transfer_events.h"
 #include "cli/system/terminal.h"
-#include "cli/transfer_events.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "cli/transfer_progress.h"
+#include "cli/report/transfer_progress.h"
 #include "transfer/notifications.h"
 
 namespace tarnlink {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "cli/transfer_events.h"
+#include "cli/report/transfer_events.h"
 #include "protocol/frame_trace.h"
 
 namespace tarnlink {

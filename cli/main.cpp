@@ -10,11 +10,11 @@
 #include "cli/cli_options.h"
 #include "cli/ports/port_name.h"
 #include "cli/ports/serial_ports.h"
-#include "cli/record_file.h"
+#include "cli/report/record_file.h"
+#include "cli/report/transfer_events.h"
 #include "cli/station_command.h"
 #include "cli/station_plan.h"
 #include "cli/system/append_file.h"
-#include "cli/transfer_events.h"
 #include "cli/transfer_runner.h"
 #include "transfer/transfer_context.h"
 

@@ -1,7 +1,7 @@
 #include "cli/slow_line_watch.h"
 
 #include "cli/doctor_command.h"
-#include "cli/line_figures.h"
+#include "cli/report/line_figures.h"
 
 namespace tarnlink {
 

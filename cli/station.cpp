@@ -10,7 +10,7 @@
 
 #include "cli/ports/serial_ports.h"
 #include "cli/process/child_process.h"
-#include "cli/transfer_events.h"
+#include "cli/report/transfer_events.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/json_report.h"
+#include "cli/report/json_report.h"
 
 namespace tarnlink {
 

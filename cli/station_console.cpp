@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "cli/json_report.h"
-#include "cli/record_file.h"
+#include "cli/report/json_report.h"
+#include "cli/report/record_file.h"
+#include "cli/report/transfer_events.h"
 #include "cli/system/terminal.h"
-#include "cli/transfer_events.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {

@@ -11,15 +11,15 @@
 #include <optional>
 
 #include "cli/console_target.h"
-#include "cli/file_problem.h"
 #include "cli/frame_trace_file.h"
 #include "cli/ports/serial_ports.h"
 #include "cli/process/child_process.h"
 #include "cli/process/stop_requests.h"
-#include "cli/record_file.h"
+#include "cli/report/file_problem.h"
+#include "cli/report/record_file.h"
+#include "cli/report/transfer_events.h"
 #include "cli/slow_line_watch.h"
 #include "cli/system/terminal.h"
-#include "cli/transfer_events.h"
 #include "link/serial_link.h"
 #include "protocol/exchange_timing.h"
 #include "transfer/crypt_worker.h"

@@ -5,7 +5,7 @@
 // station's child it also cancels on "cancel" or the end of its standard input.
 
 #include "cli/cli_options.h"
-#include "cli/json_report.h"
+#include "cli/report/json_report.h"
 
 namespace tarnlink {
 

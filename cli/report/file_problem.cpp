@@ -1,11 +1,11 @@
-#include "cli/file_problem.h"
+#include "cli/report/file_problem.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
-#include "cli/sha256.h"
+#include "cli/report/sha256.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {

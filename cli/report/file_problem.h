@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cli/result_report.h"
+#include "cli/report/result_report.h"
 
 namespace tarnlink {
 

@@ -1,4 +1,4 @@
-#include "cli/json_report.h"
+#include "cli/report/json_report.h"
 
 #include <cmath>
 

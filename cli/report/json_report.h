@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "cli/line_figures.h"
-#include "cli/result_report.h"
-#include "cli/sha256.h"
+#include "cli/report/line_figures.h"
+#include "cli/report/result_report.h"
+#include "cli/report/sha256.h"
 
 namespace tarnlink {
 

@@ -1,9 +1,9 @@
-#include "cli/record_file.h"
+#include "cli/report/record_file.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "cli/json_report.h"
+#include "cli/report/json_report.h"
 #include "cli/system/append_file.h"
 
 namespace tarnlink {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/line_figures.h"
+#include "cli/report/line_figures.h"
 #include "link/serial_link.h"
 
 namespace tarnlink {

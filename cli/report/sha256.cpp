@@ -1,4 +1,4 @@
-#include "cli/sha256.h"
+#include "cli/report/sha256.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "cli/transfer_events.h"
+#include "cli/report/transfer_events.h"
 
 #include <algorithm>
 #include <cmath>

@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "cli/transfer_progress.h"
+#include "cli/report/transfer_progress.h"
 
 namespace tarnlink {
 

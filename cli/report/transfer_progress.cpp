@@ -1,4 +1,4 @@
-#include "cli/transfer_progress.h"
+#include "cli/report/transfer_progress.h"
 
 #include <algorithm>
 #include <cmath>

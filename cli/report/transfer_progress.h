@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/result_report.h"
+#include "cli/report/result_report.h"
 
 namespace tarnlink {
 

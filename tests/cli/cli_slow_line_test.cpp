@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "cli/line_figures.h"
+#include "cli/report/line_figures.h"
 #include "sim/sim_target.h"
 #include "tests/cli/cli_process.h"
 #include "tests/cli/fake_system.h"

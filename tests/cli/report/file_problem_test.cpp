@@ -1,4 +1,4 @@
-#include "cli/file_problem.h"
+#include "cli/report/file_problem.h"
 
 #include <gtest/gtest.h>
 

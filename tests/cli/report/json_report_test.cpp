@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "cli/json_report.h"
-#include "cli/transfer_events.h"
+#include "cli/report/json_report.h"
+#include "cli/report/transfer_events.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {

@@ -1,4 +1,4 @@
-#include "cli/line_figures.h"
+#include "cli/report/line_figures.h"
 
 #include <gtest/gtest.h>
 

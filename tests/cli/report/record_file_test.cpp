@@ -1,4 +1,4 @@
-#include "cli/record_file.h"
+#include "cli/report/record_file.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/json_report.h"
+#include "cli/report/json_report.h"
 #include "cli/system/append_file.h"
 #include "tests/support/temp_dir.h"
 

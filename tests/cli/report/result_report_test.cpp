@@ -1,4 +1,4 @@
-#include "cli/result_report.h"
+#include "cli/report/result_report.h"
 
 #include <gtest/gtest.h>
 

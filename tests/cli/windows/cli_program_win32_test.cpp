@@ -20,7 +20,7 @@
 
 #include "cli/ports/serial_ports.h"
 #include "cli/process/child_process.h"
-#include "cli/sha256.h"
+#include "cli/report/sha256.h"
 #include "sim/sim_crypt.h"
 #include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
