@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/doctor_command.h"
+#include "cli/doctor/doctor_command.h"
 
 namespace tarnlink {
 

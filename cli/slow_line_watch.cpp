@@ -1,6 +1,6 @@
 #include "cli/slow_line_watch.h"
 
-#include "cli/doctor_command.h"
+#include "cli/doctor/doctor_command.h"
 #include "cli/report/line_figures.h"
 
 namespace tarnlink {

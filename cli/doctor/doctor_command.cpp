@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "cli/doctor/doctor.h"
-#include "cli/doctor_command.h"
+#include "cli/doctor/doctor_command.h"
 #include "cli/ports/sysfs_ports.h"
 #include "link/serial_link.h"
 

@@ -1,7 +1,7 @@
 // The platforms without a doctor (its checks read Linux's sysfs, /proc and udev database).
 // The subcommand is still recognised, hidden from the help, so that someone who follows a
 // Linux how-to hears why it does nothing here instead of a bare usage error.
-#include "cli/doctor_command.h"
+#include "cli/doctor/doctor_command.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -17,10 +17,11 @@ CLI::App* addDoctorCommand(CLI::App& app, DoctorOptions&) {
 }
 
 int runDoctorCommand(const DoctorOptions&) {
-    std::fputs("tarnlink-cli: doctor checks a Linux machine's serial set-up and is not "
-               "available here; 'tarnlink-cli ports' lists the COM ports, and Device Manager "
-               "shows a port's driver and settings\n",
-               stderr);
+    std::fputs(
+        "tarnlink-cli: doctor checks a Linux machine's serial set-up and is not "
+        "available here; 'tarnlink-cli ports' lists the COM ports, and Device Manager "
+        "shows a port's driver and settings\n",
+        stderr);
     return 64;
 }
 
