@@ -15,12 +15,6 @@
 
 namespace tarnlink {
 
-enum class OutputMode {
-    LIVE,   ///< a terminal: one line, redrawn in place
-    PLAIN,  ///< phase changes and every 10 % on lines of their own (--verbose: every text)
-    QUIET,  ///< nothing until the result
-};
-
 struct ConsoleSettings {
     TransferKind kind = TransferKind::LOAD;
     OutputMode mode = OutputMode::PLAIN;

@@ -9,6 +9,13 @@
 
 namespace tarnlink {
 
+/// How a transfer's progress is shown on stderr.
+enum class OutputMode {
+    LIVE,   ///< a terminal: one line, redrawn in place
+    PLAIN,  ///< phase changes and every 10 % on lines of their own (--verbose: every text)
+    QUIET,  ///< nothing until the result
+};
+
 /// A picture of the transfer at one moment; negative numbers are "not known".
 struct ProgressSnapshot {
     std::string status;

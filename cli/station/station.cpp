@@ -1,4 +1,4 @@
-#include "cli/station.h"
+#include "cli/station/station.h"
 
 #include <algorithm>
 #include <atomic>

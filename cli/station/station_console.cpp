@@ -1,4 +1,4 @@
-#include "cli/station_console.h"
+#include "cli/station/station_console.h"
 
 #include <algorithm>
 

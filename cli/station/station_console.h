@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/console_target.h"
-#include "cli/station.h"
+#include "cli/report/transfer_progress.h"
+#include "cli/station/station.h"
 
 namespace tarnlink {
 

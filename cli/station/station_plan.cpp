@@ -1,4 +1,4 @@
-#include "cli/station_plan.h"
+#include "cli/station/station_plan.h"
 
 #include <cctype>
 #include <filesystem>

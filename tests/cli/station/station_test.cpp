@@ -1,7 +1,7 @@
 // The station's orchestration against stand-in children (small shell scripts): a child that
 // writes garbage, dies, hangs, answers a cancel; --wait and --loop on files that stand in
 // for ports. The real tarnlink-cli as the child: station_process_test.cpp.
-#include "cli/station.h"
+#include "cli/station/station.h"
 
 #include <gtest/gtest.h>
 
