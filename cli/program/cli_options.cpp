@@ -1,4 +1,4 @@
-#include "cli/cli_options.h"
+#include "cli/program/cli_options.h"
 
 #include <CLI/CLI.hpp>
 #include <ostream>

@@ -1,4 +1,4 @@
-#include "cli/console_target.h"
+#include "cli/program/console_target.h"
 
 #include "cli/report/transfer_events.h"
 #include "cli/system/terminal.h"

@@ -7,15 +7,15 @@
 #include <iostream>
 #include <thread>
 
-#include "cli/cli_options.h"
 #include "cli/ports/port_name.h"
 #include "cli/ports/serial_ports.h"
+#include "cli/program/cli_options.h"
+#include "cli/program/station_command.h"
+#include "cli/program/transfer_runner.h"
 #include "cli/report/record_file.h"
 #include "cli/report/transfer_events.h"
 #include "cli/station/station_plan.h"
-#include "cli/station_command.h"
 #include "cli/system/append_file.h"
-#include "cli/transfer_runner.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {

@@ -1,4 +1,4 @@
-#include "cli/station_command.h"
+#include "cli/program/station_command.h"
 
 #include <atomic>
 #include <cstdio>

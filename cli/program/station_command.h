@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_options.h"
+#include "cli/program/cli_options.h"
 
 namespace tarnlink {
 

@@ -1,4 +1,4 @@
-#include "cli/transfer_runner.h"
+#include "cli/program/transfer_runner.h"
 
 #include <atomic>
 #include <chrono>
@@ -10,15 +10,15 @@
 #include <mutex>
 #include <optional>
 
-#include "cli/console_target.h"
-#include "cli/frame_trace_file.h"
 #include "cli/ports/serial_ports.h"
 #include "cli/process/child_process.h"
 #include "cli/process/stop_requests.h"
+#include "cli/program/console_target.h"
+#include "cli/program/frame_trace_file.h"
+#include "cli/program/slow_line_watch.h"
 #include "cli/report/file_problem.h"
 #include "cli/report/record_file.h"
 #include "cli/report/transfer_events.h"
-#include "cli/slow_line_watch.h"
 #include "cli/system/terminal.h"
 #include "link/serial_link.h"
 #include "protocol/exchange_timing.h"

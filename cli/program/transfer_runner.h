@@ -4,7 +4,7 @@
 // --events, --record). Ctrl-C and SIGTERM cancel; a second one quits at once. As a
 // station's child it also cancels on "cancel" or the end of its standard input.
 
-#include "cli/cli_options.h"
+#include "cli/program/cli_options.h"
 #include "cli/report/json_report.h"
 
 namespace tarnlink {
