@@ -113,14 +113,6 @@ void ConsoleTarget::finish(uint8_t result) {
     std::fflush(m_settings.text);
 }
 
-void ConsoleTarget::writeEvent(const nlohmann::ordered_json& event) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_settings.events != nullptr) {
-        std::fputs(eventLine(event).c_str(), m_settings.events);
-        std::fflush(m_settings.events);
-    }
-}
-
 uint32_t ConsoleTarget::blocksDone() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_progress.blocksDone();

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "cli/report/transfer_progress.h"
@@ -44,8 +43,6 @@ class ConsoleTarget : public NotificationTarget {
     void note(const std::string& text);
     /// The transfer ended: clears the live line and counts the last blocks. Main thread.
     void finish(uint8_t result);
-    /// Writes one event line (the result event). Main thread.
-    void writeEvent(const nlohmann::ordered_json& event);
     uint32_t blocksDone();
     /// Seconds since this target was made, which is when the transfer began.
     double elapsed() const;

@@ -10,24 +10,18 @@
 #include <string>
 #include <thread>
 
+#include "tests/cli/process/child_output.h"
+
 namespace tarnlink {
 namespace {
+
+using test::readAll;
 
 std::unique_ptr<ChildProcess> shell(const std::string& script) {
     std::string error;
     auto child = ChildProcess::start({"/bin/sh", "-c", script}, &error);
     EXPECT_TRUE(child) << error;
     return child;
-}
-
-std::string readAll(ChildProcess& child, bool errors) {
-    std::string text;
-    char chunk[256];
-    for (size_t got; (got = errors ? child.readErrors(chunk, sizeof chunk)
-                                   : child.readOutput(chunk, sizeof chunk)) > 0;) {
-        text.append(chunk, got);
-    }
-    return text;
 }
 
 TEST(ChildProcessTest, OutputErrorsAndExitStatusArriveApart) {

@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "cli/process/child_process.h"
+#include "tests/cli/process/child_output.h"
 
 namespace tarnlink {
 namespace {
+
+using test::readAll;
 
 std::string helperPath() {
     const std::string self = currentExecutablePath();
@@ -24,16 +27,6 @@ std::unique_ptr<ChildProcess> helper(const std::vector<std::string>& args) {
     auto child = ChildProcess::start(argv, &error);
     EXPECT_TRUE(child) << error;
     return child;
-}
-
-std::string readAll(ChildProcess& child, bool errors) {
-    std::string text;
-    char chunk[256];
-    for (size_t got; (got = errors ? child.readErrors(chunk, sizeof chunk)
-                                   : child.readOutput(chunk, sizeof chunk)) > 0;) {
-        text.append(chunk, got);
-    }
-    return text;
 }
 
 std::string hex(const std::string& text) {

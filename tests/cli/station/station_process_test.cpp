@@ -77,6 +77,28 @@ class StationProcessTest : public ::testing::Test {
         options.linkPath = m_dir.file(name);
         return startSim(std::move(options));
     }
+    // `count` simulators that answer slowly, each added to `args` as a --port.
+    std::vector<std::unique_ptr<sim::SimTarget>> startSlowSims(int count,
+                                                               std::vector<std::string>& args) {
+        sim::SimOptions slow;
+        slow.delayMs = 20;
+        std::vector<std::unique_ptr<sim::SimTarget>> sims;
+        for (int i = 0; i < count; ++i) {
+            sims.push_back(startSim(slow));
+            args.insert(args.end(), {"--port", sims.back()->portPath()});
+        }
+        return sims;
+    }
+    // Waits until every board of `station` has begun to write.
+    static ::testing::AssertionResult allWriting(
+        CliProcess& station, const std::vector<std::unique_ptr<sim::SimTarget>>& sims) {
+        for (const auto& s : sims) {
+            if (!station.waitForStderr(s->portPath() + ": Sending Data Packet 0", 20000)) {
+                return ::testing::AssertionFailure() << station.currentStderr();
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
 
     TempDir m_dir;
 };
@@ -191,20 +213,11 @@ TEST_F(StationProcessTest, LoopFlashesTwoBoardsInARowOnOnePort) {
 }
 
 TEST_F(StationProcessTest, InterruptCancelsEveryBoardAndWaitsForTheirResults) {
-    sim::SimOptions slow;
-    slow.delayMs = 20;
-    std::vector<std::unique_ptr<sim::SimTarget>> sims;
     std::vector<std::string> args{"load", m_dir.write("image.bin", sampleImage(256 * 64)),
                                   "--json"};
-    for (int i = 0; i < 3; ++i) {
-        sims.push_back(startSim(slow));
-        args.insert(args.end(), {"--port", sims.back()->portPath()});
-    }
+    const auto sims = startSlowSims(3, args);
     CliProcess station(args);
-    for (const auto& s : sims) {
-        ASSERT_TRUE(station.waitForStderr(s->portPath() + ": Sending Data Packet 0", 20000))
-            << station.currentStderr();
-    }
+    ASSERT_TRUE(allWriting(station, sims));
     station.sendSignal(SIGINT);
     const CliResult r = station.wait(20000);
     EXPECT_EQ(r.exitCode, 8) << r.err;
@@ -233,19 +246,10 @@ class StationAbruptEndTest : public StationProcessTest,
                              public ::testing::WithParamInterface<AbruptEnd> {};
 
 TEST_P(StationAbruptEndTest, NoBoardKeepsItsPort) {
-    sim::SimOptions slow;
-    slow.delayMs = 20;
-    std::vector<std::unique_ptr<sim::SimTarget>> sims;
     std::vector<std::string> args{"load", m_dir.write("image.bin", sampleImage(256 * 64))};
-    for (int i = 0; i < 2; ++i) {
-        sims.push_back(startSim(slow));
-        args.insert(args.end(), {"--port", sims.back()->portPath()});
-    }
+    const auto sims = startSlowSims(2, args);
     CliProcess station(args);
-    for (const auto& s : sims) {
-        ASSERT_TRUE(station.waitForStderr(s->portPath() + ": Sending Data Packet 0", 20000))
-            << station.currentStderr();
-    }
+    ASSERT_TRUE(allWriting(station, sims));
     for (int signal : GetParam().signals) {
         station.sendSignal(signal);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
