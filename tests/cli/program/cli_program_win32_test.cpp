@@ -1,6 +1,6 @@
 // tarnlink-cli.exe itself, under Wine, against the Linux simulated target: each suite runs
 // in a process of its own with the simulators that scripts/wine-with-pty maps in as COM
-// ports (TARNLINK_TEST_COM_PORTS, in the order tests/cli/windows/CMakeLists.txt gives them).
+// ports (TARNLINK_TEST_COM_PORTS, in the order tests/cli/program/CMakeLists.txt gives them).
 // The program runs as a child process through the command line's own ChildProcess.
 
 #include <windows.h>
