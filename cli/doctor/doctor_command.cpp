@@ -1,8 +1,8 @@
 #include <cstdio>
 
 #include "cli/doctor/doctor.h"
-#include "cli/doctor_command.h"
-#include "cli/sysfs_ports.h"
+#include "cli/doctor/doctor_command.h"
+#include "cli/ports/sysfs_ports.h"
 #include "link/serial_link.h"
 
 namespace tarnlink {

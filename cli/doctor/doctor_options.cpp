@@ -1,6 +1,6 @@
 #include <CLI/CLI.hpp>
 
-#include "cli/doctor_command.h"
+#include "cli/doctor/doctor_command.h"
 
 namespace tarnlink {
 

@@ -9,7 +9,7 @@
 
 #include "cli/doctor/file_access.h"
 #include "cli/doctor/system_root.h"
-#include "cli/sysfs_ports.h"
+#include "cli/ports/sysfs_ports.h"
 
 namespace tarnlink::doctor {
 

@@ -15,7 +15,6 @@ class SystemRoot {
 
     /// `absolute` ("/dev/ttyUSB0") as seen under this root.
     std::string at(const std::string& absolute) const;
-    bool isRealSystem() const { return m_root.empty(); }
 
     /// The file's first line without its line end; nullopt when it cannot be read.
     std::optional<std::string> firstLine(const std::string& absolute) const;

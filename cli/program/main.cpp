@@ -1,0 +1,114 @@
+// tarnlink-cli: the transfer engine from a shell, for scripts, CI and production lines.
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <thread>
+
+#include "cli/ports/port_name.h"
+#include "cli/ports/serial_ports.h"
+#include "cli/program/cli_options.h"
+#include "cli/program/station_command.h"
+#include "cli/program/transfer_runner.h"
+#include "cli/report/record_file.h"
+#include "cli/report/transfer_events.h"
+#include "cli/station/station_plan.h"
+#include "cli/system/append_file.h"
+#include "transfer/transfer_context.h"
+
+namespace tarnlink {
+namespace {
+
+int listPorts(bool json) {
+    std::vector<SerialPortInfo> ports;
+    try {
+        ports = availableSerialPorts();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "tarnlink-cli: cannot list the serial ports: %s\n", error.what());
+        return 1;
+    }
+    if (json) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const SerialPortInfo& port : ports) {
+            list.push_back(serialPortJson(port));
+        }
+        std::fputs(eventLine(list).c_str(), stdout);
+        return 0;
+    }
+    for (const SerialPortInfo& port : ports) {
+        std::printf("%s\n", formatSerialPort(port).c_str());
+    }
+    if (ports.empty()) {
+        std::fprintf(stderr, "No serial ports found\n");
+    }
+    return 0;
+}
+
+// "all" and "auto" with --wait: the adapters may be plugged in after the start.
+PortChoice choosePortsWaiting(const CliOptions& options, const std::string& environmentPort) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(std::max(options.waitSeconds, 0.0)));
+    const std::string first = options.ports.empty() ? environmentPort : options.ports[0];
+    const bool special = first == "all" || first == "auto";
+    for (;;) {
+        // Only "all" and "auto" need the machine's list of ports.
+        PortChoice choice = choosePorts(
+            options.ports, environmentPort,
+            special ? availableSerialPorts() : std::vector<SerialPortInfo>{}, options.loop);
+        if (choice.error.empty() || choice.usageError || !special || options.waitSeconds < 0 ||
+            std::chrono::steady_clock::now() >= deadline) {
+            return choice;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+}
+
+int runTransferCommand(CliOptions options) {
+    if (!options.recordPath.empty()) {
+        // Found out before any board is touched: a record that cannot be written is a
+        // production line that cannot account for its boards.
+        std::string error;
+        if (!appendWithHeader(options.recordPath, recordHeader(), "", &error)) {
+            return usageError(std::cerr,
+                              "cannot open the record " + options.recordPath + ": " + error);
+        }
+    }
+    const char* environmentPort = std::getenv("TARNLINK_PORT");
+    const PortChoice choice =
+        choosePortsWaiting(options, environmentPort != nullptr ? environmentPort : "");
+    if (!choice.error.empty()) {
+        if (choice.usageError) {
+            return usageError(std::cerr, choice.error);
+        }
+        return reportWithoutBoard(options, SERIALPORT_ERROR, choice.error);
+    }
+    if (choice.station && !options.stationChild) {
+        return runStation(options, choice.ports);
+    }
+    options.port = choice.ports.front();
+    options.portPath = portPathFromArgument(options.port);
+    return runOneBoard(options);
+}
+
+}  // namespace
+}  // namespace tarnlink
+
+int main(int argc, char** argv) {
+    using namespace tarnlink;
+    CliOptions options;
+    const int parsed = parseCommandLine(std::vector<std::string>(argv, argv + argc), options,
+                                        std::cout, std::cerr);
+    if (parsed != PARSE_RUN) {
+        return parsed;
+    }
+    if (options.command == CliCommand::PORTS) {
+        return listPorts(options.json);
+    }
+    if (options.command == CliCommand::DOCTOR) {
+        return runDoctorCommand(options.doctor);
+    }
+    return runTransferCommand(options);
+}

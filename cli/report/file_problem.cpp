@@ -1,0 +1,81 @@
+#include "cli/report/file_problem.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "cli/report/sha256.h"
+#include "transfer/transfer_context.h"
+
+namespace tarnlink {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string imageProblem(uint8_t result, const std::string& path) {
+    int error = 0;
+    const std::optional<FileDigest> digest = digestFile(path, &error);
+    if (!digest) {
+        return path + ": " + std::strerror(error);
+    }
+    if (result == BAD_IMAGE_FILE) {
+        if (digest->bytes == 0) {
+            return path + ": the file is empty";
+        }
+        if (digest->bytes > IMAGE_MAX_WORDS * 4) {
+            return path + ": " + std::to_string(digest->bytes) +
+                   " bytes; an image holds at most 262,140";
+        }
+    }
+    std::error_code ignored;
+    if (fs::exists(path, ignored) && !fs::is_regular_file(path, ignored)) {
+        return path + ": not a regular file";
+    }
+    return path + ": could not be read";
+}
+
+std::string outputProblem(const std::string& path) {
+    std::error_code error;
+    if (fs::is_directory(path, error)) {
+        return path + ": " + std::strerror(EISDIR);
+    }
+    if (fs::exists(path, error)) {
+        // Opened for update, not created or cut: only to learn why writing fails.
+        errno = 0;
+        if (std::FILE* file = std::fopen(path.c_str(), "r+b")) {
+            std::fclose(file);
+            return path + ": could not be written";
+        }
+        return path + ": " + std::strerror(errno);
+    }
+    const fs::path parent = fs::path(path).parent_path();
+    const fs::path folder = parent.empty() ? fs::path(".") : parent;
+    if (!fs::is_directory(folder, error)) {
+        return path + ": no folder " + folder.string();
+    }
+    // Nothing is there: trying to create it tells the system's reason, and a file that
+    // could be made after all is taken away again.
+    errno = 0;
+    if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
+        std::fclose(file);
+        std::remove(path.c_str());
+        return path + ": could not be created";
+    }
+    return path + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+std::string fileProblemText(TransferKind kind, uint8_t result, const std::string& path) {
+    if (kind == TransferKind::LOAD && (result == IMAGE_FILE_ERROR || result == BAD_IMAGE_FILE)) {
+        return imageProblem(result, path);
+    }
+    if (kind == TransferKind::CRYPT && result == IMAGE_FILE_ERROR) {
+        return outputProblem(path);
+    }
+    return {};
+}
+
+}  // namespace tarnlink

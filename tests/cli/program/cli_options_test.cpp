@@ -1,0 +1,152 @@
+#include "cli/program/cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace tarnlink {
+namespace {
+
+struct Parsed {
+    int status;
+    CliOptions options;
+    std::string out;
+    std::string err;
+};
+
+Parsed parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "tarnlink-cli");
+    Parsed p;
+    std::ostringstream out, err;
+    p.status = parseCommandLine(args, p.options, out, err);
+    p.out = out.str();
+    p.err = err.str();
+    return p;
+}
+
+TEST(CliOptionsTest, LoadWithEveryOption) {
+    Parsed p = parse({"load", "fw.bin", "--port", "/dev/ttyUSB0", "--no-reset-verify", "--json",
+                      "--quiet", "--trace", "t.txt"});
+    ASSERT_EQ(p.status, PARSE_RUN) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::LOAD);
+    EXPECT_EQ(p.options.file, "fw.bin");
+    EXPECT_EQ(p.options.port, "/dev/ttyUSB0");
+    EXPECT_EQ(p.options.portPath, "/dev/ttyUSB0");
+    EXPECT_TRUE(p.options.noResetVerify);
+    EXPECT_TRUE(p.options.json);
+    EXPECT_TRUE(p.options.quiet);
+    EXPECT_EQ(p.options.tracePath, "t.txt");
+    EXPECT_FALSE(p.options.force);
+}
+
+TEST(CliOptionsTest, CryptWithComNumberAndForce) {
+    Parsed p = parse({"crypt", "--port=COM3", "out.bin", "-f"});
+    ASSERT_EQ(p.status, PARSE_RUN) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::CRYPT);
+    EXPECT_EQ(p.options.file, "out.bin");
+    EXPECT_EQ(p.options.portPath, "/dev/ttyS2");
+    EXPECT_TRUE(p.options.force);
+    EXPECT_FALSE(p.options.json);
+    EXPECT_FALSE(p.options.noResetVerify);
+}
+
+TEST(CliOptionsTest, Ports) {
+    Parsed p = parse({"ports"});
+    ASSERT_EQ(p.status, PARSE_RUN) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::PORTS);
+    EXPECT_FALSE(p.options.json);
+    EXPECT_TRUE(parse({"ports", "--json"}).options.json);
+}
+
+TEST(CliOptionsTest, StationOptions) {
+    Parsed p = parse({"load", "fw.bin", "--port", "/dev/ttyUSB0", "-p", "COM4", "--port=3",
+                      "--wait", "2.5", "--loop", "--events", "--record", "line.csv", "-v"});
+    ASSERT_EQ(p.status, PARSE_RUN) << p.err;
+    EXPECT_EQ(p.options.ports, (std::vector<std::string>{"/dev/ttyUSB0", "COM4", "3"}));
+    EXPECT_EQ(p.options.port, "");  // several ports: the station chooses
+    EXPECT_DOUBLE_EQ(p.options.waitSeconds, 2.5);
+    EXPECT_TRUE(p.options.loop);
+    EXPECT_TRUE(p.options.events);
+    EXPECT_TRUE(p.options.verbose);
+    EXPECT_EQ(p.options.recordPath, "line.csv");
+    EXPECT_FALSE(p.options.stationChild);
+
+    Parsed none = parse({"crypt", "out.bin"});  // the port may come from $TARNLINK_PORT
+    ASSERT_EQ(none.status, PARSE_RUN) << none.err;
+    EXPECT_TRUE(none.options.ports.empty());
+    EXPECT_LT(none.options.waitSeconds, 0);
+
+    Parsed all = parse({"load", "fw.bin", "--port", "all"});
+    ASSERT_EQ(all.status, PARSE_RUN) << all.err;
+    EXPECT_EQ(all.options.ports, (std::vector<std::string>{"all"}));
+    EXPECT_EQ(all.options.portPath, "");
+}
+
+class CliUsageErrorTest : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(CliUsageErrorTest, ExitsWithOneLineHint) {
+    Parsed p = parse(GetParam());
+    EXPECT_EQ(p.status, 64);
+    EXPECT_EQ(p.out, "");
+    ASSERT_FALSE(p.err.empty());
+    EXPECT_EQ(p.err.find('\n'), p.err.size() - 1) << p.err;  // exactly one line
+    EXPECT_EQ(p.err.rfind("tarnlink-cli: ", 0), 0u) << p.err;
+    EXPECT_NE(p.err.find("--help"), std::string::npos) << p.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, CliUsageErrorTest,
+    ::testing::Values(std::vector<std::string>{},              // no command
+                      std::vector<std::string>{"flash", "x"},  // unknown command
+                      std::vector<std::string>{"load", "fw.bin", "-p", "all", "-p", "3"},
+                      std::vector<std::string>{"load", "fw.bin", "-p", "3", "-p", "auto"},
+                      std::vector<std::string>{"load", "fw.bin", "-p", "3", "--wait", "-1"},
+                      std::vector<std::string>{"load", "fw.bin", "-p", "3", "--wait", "x"},
+                      std::vector<std::string>{"load", "--port", "3"},       // no IMAGE
+                      std::vector<std::string>{"load", "fw.bin", "--port"},  // --port without value
+                      std::vector<std::string>{"load", "fw.bin", "-p", "3", "--bogus"},
+                      std::vector<std::string>{"load", "fw.bin", "-p", "COM0"},  // names no port
+                      std::vector<std::string>{"crypt", "out.bin", "-p", "3", "--no-reset-verify"},
+                      std::vector<std::string>{"load", "a", "b", "-p", "3"},  // two images
+                      std::vector<std::string>{"load", "", "-p", "3"}));
+
+TEST(CliOptionsTest, HelpShowsEveryOptionAndAnExample) {
+    Parsed p = parse({"--help"});
+    EXPECT_EQ(p.status, 0);
+    for (const char* word : {"load",
+                             "crypt",
+                             "ports",
+                             "--port",
+                             "--no-reset-verify",
+                             "--force",
+                             "--quiet",
+                             "--json",
+                             "--trace",
+                             "--version",
+                             "IMAGE",
+                             "OUTPUT",
+                             "--events",
+                             "--record",
+                             "--wait",
+                             "--loop",
+                             "--verbose",
+                             "TARNLINK_PORT",
+                             "crypt-ttyUSB0.bin",
+                             "tarnlink-cli load firmware.bin --port /dev/ttyUSB0"}) {
+        EXPECT_NE(p.out.find(word), std::string::npos) << word << "\n" << p.out;
+    }
+}
+
+TEST(CliOptionsTest, HelpHidesTheStationsOwnOption) {
+    EXPECT_EQ(parse({"load", "--help"}).out.find("--station-child"), std::string::npos);
+    EXPECT_TRUE(parse({"load", "f", "-p", "3", "--station-child"}).options.stationChild);
+}
+
+TEST(CliOptionsTest, VersionIsTheProjectVersion) {
+    Parsed p = parse({"--version"});
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.out, std::string("tarnlink-cli ") + TARNLINK_VERSION + "\n");
+}
+
+}  // namespace
+}  // namespace tarnlink
