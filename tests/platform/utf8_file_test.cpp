@@ -3,6 +3,7 @@
 // standard library's own path conversion, not through ours.
 
 #include "platform/utf8_file.h"
+#include "platform/utf8_path.h"
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,32 @@ TEST(Utf8File, AMissingFileSaysSo) {
     EXPECT_EQ(openUtf8File(path.c_str(), "rb"), nullptr);
     EXPECT_EQ(errno, ENOENT);
     EXPECT_TRUE(namesIn(dir.path()).empty());
+}
+
+// The system's own form of the name: UTF-16 on Windows, the UTF-8 bytes on Linux.
+[[maybe_unused]] bool nativeNameIs(const std::wstring& native, const std::string&) {
+    return native == std::wstring(NON_ANSI_NAME_WIDE) + L".bin";
+}
+[[maybe_unused]] bool nativeNameIs(const std::string& native, const std::string& utf8) {
+    return native == utf8;
+}
+
+// A std::filesystem path made from a UTF-8 name names that file (from a plain std::string it
+// would be read in the ANSI code page on Windows), and gives the same UTF-8 back.
+TEST(Utf8Path, NamesTheFileItsUtf8NameNames) {
+    TempDir dir;
+    const std::string name = std::string(NON_ANSI_NAME) + ".bin";
+    const std::string path = dir.path() + "/" + name;
+    std::FILE* out = openUtf8File(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fclose(out);
+
+    const fs::path made = pathFromUtf8(path);
+    EXPECT_TRUE(fs::is_regular_file(made));
+    EXPECT_TRUE(nativeNameIs(made.filename().native(), name));
+    EXPECT_EQ(utf8FromPath(made), path);
+    EXPECT_EQ(utf8FromPath(made.filename()), name);
+    EXPECT_EQ(utf8FromPath(namesIn(dir.path()).at(0)), name);
 }
 
 }  // namespace
