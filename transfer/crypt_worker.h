@@ -8,8 +8,9 @@ namespace tarnlink {
 
 struct TransferContext;
 
-/// Opens the port, creates (or cuts to 0) the output file and starts the read-back on a
-/// thread of its own. Every outcome arrives as exactly one notifyResult. UI thread.
+/// Opens the port, creates (or cuts to 0) the output file (`outputPath` in UTF-8) and
+/// starts the read-back on a thread of its own. Every outcome arrives as exactly one
+/// notifyResult. UI thread.
 void startCryptReadBack(const char* outputPath, const char* portPath);
 
 /// Body of the read-back's worker thread; `ctx` is &g_transfer. Returns 0.

@@ -8,8 +8,9 @@ namespace tarnlink {
 
 struct TransferContext;
 
-/// Opens the port and the image and starts the download on a thread of its own. Every
-/// outcome, also a failed start, arrives as exactly one notifyResult. UI thread.
+/// Opens the port and the image (`imagePath` in UTF-8) and starts the download on a thread
+/// of its own. Every outcome, also a failed start, arrives as exactly one notifyResult.
+/// UI thread.
 void startDownload(const char* imagePath, const char* portPath, uint8_t skipResetVector);
 
 /// Asks the running transfer (either kind) to stop; it ends with DOWNLOAD_CANCELED within

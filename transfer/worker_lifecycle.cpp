@@ -10,6 +10,7 @@
 
 #include "link/auto_reset_event.h"
 #include "link/serial_link.h"
+#include "platform/utf8_file.h"
 #include "protocol/frame_receiver.h"
 #include "transfer/notifications.h"
 #include "transfer/test_seam.h"
@@ -18,10 +19,12 @@ namespace tarnlink {
 
 namespace {
 
-// On Linux fopen of a directory in mode "rb" succeeds, and reading it fails only later;
-// a directory is never an image nor a place for the crypt output.
+// The path is UTF-8 (the dialog's and the command line's text); on Windows it may name
+// any file, also one outside the ANSI code page. On Linux fopen of a directory in mode "rb"
+// succeeds, and reading it fails only later; a directory is never an image nor a place for
+// the crypt output.
 std::FILE* openTransferFile(const char* path, const char* mode) {
-    std::FILE* file = std::fopen(path, mode);
+    std::FILE* file = openUtf8File(path, mode);
     if (file == nullptr) {
         return nullptr;
     }

@@ -12,9 +12,9 @@ namespace tarnlink {
 /// Body of a worker thread; it gets &g_transfer and ends with finishTransfer.
 using WorkerBody = uint32_t (*)(TransferContext* ctx);
 
-/// What a start operation asks for: the file and how to open it ("rb" for an image, "wb"
-/// for a crypt output), the port, the worker, and the verify option of a download (none
-/// for a read-back, which leaves it as it was).
+/// What a start operation asks for: the file (its name in UTF-8) and how to open it ("rb"
+/// for an image, "wb" for a crypt output), the port, the worker, and the verify option of
+/// a download (none for a read-back, which leaves it as it was).
 struct TransferStart {
     const char* filePath = nullptr;
     const char* fileMode = nullptr;

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "ui/resource_ids.h"
+#include "ui/win32/window_text.h"
 
 namespace tarnlink {
 
@@ -17,23 +18,23 @@ std::atomic<HWND> g_mainWindowHandle{nullptr};
 class MainWindowNotificationTarget final : public NotificationTarget {
   public:
     void showStatus(const char* text) override {
-        // SetWindowTextA from another thread sends WM_SETTEXT to the UI thread and returns
-        // once the control has taken its copy of the text.
+        // From another thread this sends WM_SETTEXT to the UI thread and returns once the
+        // control has taken its copy of the text.
         if (HWND status = control(IDC_STATUS)) {
-            SetWindowTextA(status, text);
+            setWindowText(status, text);
         }
     }
 
     void setProgress(uint8_t position) override {
         if (HWND progress = control(IDC_PROGRESS)) {
-            SendMessageA(progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-            SendMessageA(progress, PBM_SETPOS, position, 0);
+            SendMessageW(progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+            SendMessageW(progress, PBM_SETPOS, position, 0);
         }
     }
 
     void postTransferDone(uint8_t result) override {
         if (HWND window = targetWindow()) {
-            PostMessageA(window, WM_TRANSFER_DONE, result, 0);
+            PostMessageW(window, WM_TRANSFER_DONE, result, 0);
         }
     }
 

@@ -28,7 +28,7 @@ void mainWindowCreated(ModalDialog* dialog, HWND hWnd);
 void mainWindowDestroyed(ModalDialog* dialog);
 
 /// The notification target of the Win32 program: the status and progress controls of the
-/// main window (SetWindowTextA, SendMessageA) and WM_TRANSFER_DONE posted to it. With no
+/// main window (its texts in UTF-8) and WM_TRANSFER_DONE posted to it. With no
 /// main window, the calling thread's active window, which a worker never has.
 std::shared_ptr<NotificationTarget> makeMainWindowNotificationTarget();
 

@@ -11,7 +11,9 @@ ModalDialog::~ModalDialog() = default;
 
 INT_PTR ModalDialog::DoModal() {
     HWND owner = m_parent != nullptr ? m_parent : mainWindowHandle();
-    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_templateId), owner,
+    // A Unicode dialog: its controls take and give their texts in UTF-16, so a path in any
+    // script survives (window_text.h).
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_templateId), owner,
                            &ModalDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
@@ -46,12 +48,12 @@ INT_PTR CALLBACK ModalDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam,
     if (message == WM_INITDIALOG) {
         dialog = reinterpret_cast<ModalDialog*>(lParam);
         dialog->m_hWnd = hWnd;
-        SetWindowLongPtrA(hWnd, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));
+        SetWindowLongPtrW(hWnd, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));
         // The window exists from here on: if this dialog is the main window, notifications
         // may reach it now.
         mainWindowCreated(dialog, hWnd);
     } else {
-        dialog = reinterpret_cast<ModalDialog*>(GetWindowLongPtrA(hWnd, DWLP_USER));
+        dialog = reinterpret_cast<ModalDialog*>(GetWindowLongPtrW(hWnd, DWLP_USER));
     }
     if (dialog == nullptr) {
         return FALSE;  // messages before WM_INITDIALOG (WM_SETFONT) and after WM_NCDESTROY
@@ -81,7 +83,7 @@ INT_PTR ModalDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
             mainWindowDestroyed(this);
             break;
         case WM_NCDESTROY:
-            SetWindowLongPtrA(m_hWnd, DWLP_USER, 0);
+            SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
             m_hWnd = nullptr;
             return FALSE;
         default:
@@ -105,7 +107,7 @@ INT_PTR ModalDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_VKEYTOITEM:
             return static_cast<INT_PTR>(result);
         default:
-            SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+            SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, result);
             return TRUE;
     }
 }

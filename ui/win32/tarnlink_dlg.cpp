@@ -5,10 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/utf16_text.h"
 #include "transfer/notifications.h"
 #include "ui/dialog_texts.h"
 #include "ui/resource_ids.h"
 #include "ui/win32/about_dlg.h"
+#include "ui/win32/small_icon.h"
+#include "ui/win32/window_text.h"
 
 namespace tarnlink {
 
@@ -17,7 +20,8 @@ static_assert((IDM_ABOUTBOX & 0xFFF0) == IDM_ABOUTBOX && IDM_ABOUTBOX < 0xF000,
 
 namespace {
 
-// Longest path the file dialog hands back (the narrow file calls take no longer ones).
+// Longest path the file dialog hands back, in UTF-16 units: the longest that the system's
+// file calls take ("\\?\" form, platform/windows_path.h).
 constexpr DWORD BROWSE_PATH_CHARS = 32768;
 
 void setShown(HWND control, bool shown) {
@@ -32,30 +36,19 @@ void appendMenuItem(HMENU menu, const char* text, UINT command) {
     if (menu == nullptr || text == nullptr || text[0] == '\0') {
         return;
     }
-    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(menu, MF_STRING, command, text);
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, command, utf16TextFromUtf8(text).c_str());
 }
 
-std::string windowText(HWND window) {
-    if (window == nullptr) {
-        return {};
-    }
-    const int length = GetWindowTextLengthA(window);
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    const int copied = GetWindowTextA(window, text.data(), length + 1);
-    text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
-    return text;
-}
-
-std::string openFileFilter(std::string_view filter) {
-    std::string result;
+std::wstring openFileFilter(std::string_view filter) {
+    std::wstring result;
     for (const FileFilter& entry : parseFileFilter(filter)) {
-        result += entry.name;
-        result += '\0';
-        result += entry.pattern;
-        result += '\0';
+        result += utf16TextFromUtf8(entry.name);
+        result += L'\0';
+        result += utf16TextFromUtf8(entry.pattern);
+        result += L'\0';
     }
-    result += '\0';
+    result += L'\0';
     return result;
 }
 
@@ -65,25 +58,30 @@ CTarnlinkDlg::CTarnlinkDlg(const TransferEngine& engine, HWND parent)
     : ModalDialog(IDD_MAIN, parent),
       m_engine(engine),
       m_busy(0),
-      m_icon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_TARNLINK))) {}
+      m_icon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TARNLINK))) {}
 
-// The icon came from LoadIcon, which shares it: it is not destroyed.
-CTarnlinkDlg::~CTarnlinkDlg() = default;
+// m_icon came from LoadIcon, which shares it: it is not destroyed. The small icon is the
+// dialog's own; its window is gone by now (DoModal has returned), so nothing draws it.
+CTarnlinkDlg::~CTarnlinkDlg() {
+    if (m_smallIcon != nullptr) {
+        DestroyIcon(m_smallIcon);
+    }
+}
 
 BOOL CTarnlinkDlg::OnInitDialog() {
     ModalDialog::OnInitDialog();
 
     if (HMENU systemMenu = GetSystemMenu(GetSafeHwnd(), FALSE)) {
-        char text[256] = "";
-        LoadStringA(GetModuleHandleA(nullptr), IDS_ABOUTBOX, text, sizeof text);
-        appendMenuItem(systemMenu, text, IDM_ABOUTBOX);
+        wchar_t text[256] = L"";
+        LoadStringW(GetModuleHandleW(nullptr), IDS_ABOUTBOX, text, 256);
+        appendMenuItem(systemMenu, utf8FromUtf16(text).c_str(), IDM_ABOUTBOX);
     }
 
-    SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
-    SendMessageA(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
+    SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+    setSmallIcon(smallIconSize(GetSafeHwnd()));
 
     if (HWND port = GetDlgItem(IDC_COM_PORT)) {
-        SetWindowTextA(port, TEXT_INITIAL_COM_PORT);
+        setWindowText(port, TEXT_INITIAL_COM_PORT);
     }
     return TRUE;  // the dialog manager focuses the first tab stop, "Load Image"
 }
@@ -100,6 +98,11 @@ bool CTarnlinkDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         case WM_TRANSFER_DONE:
             result = OnTransferDone(wParam, lParam);
             return true;
+        case WM_DPICHANGED:
+            // Moved to a monitor of another scale: the small icon of that size. The dialog
+            // manager still resizes the dialog and its font.
+            setSmallIcon(smallIconSizeForDpi(LOWORD(wParam)));
+            return false;
         case WM_COMMAND:
             if (HIWORD(wParam) != BN_CLICKED) {
                 return false;
@@ -137,7 +140,7 @@ bool CTarnlinkDlg::OnPaint() {
     }
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(GetSafeHwnd(), &paint);
-    SendMessageA(GetSafeHwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    SendMessageW(GetSafeHwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
     const int iconWidth = GetSystemMetrics(SM_CXICON);
     const int iconHeight = GetSystemMetrics(SM_CYICON);
     RECT client;
@@ -177,7 +180,7 @@ void CTarnlinkDlg::startTransfer(TransferKind kind) {
     if (kind == TransferKind::DOWNLOAD) {
         // Read on every download click, before anything else; the template always has it.
         checkState =
-            static_cast<unsigned>(SendMessageA(GetDlgItem(IDC_NO_RESET_VERIFY), BM_GETSTATE, 0, 0));
+            static_cast<unsigned>(SendMessageW(GetDlgItem(IDC_NO_RESET_VERIFY), BM_GETSTATE, 0, 0));
     }
     const std::string path = windowText(pathEdit);
     const std::string portText = windowText(portEdit);
@@ -197,24 +200,36 @@ void CTarnlinkDlg::applyLook(DialogLook look) {
     HWND load = GetDlgItem(IDC_LOAD);
     HWND crypt = GetDlgItem(IDC_CRYPT);
     if (load != nullptr) {
-        SetWindowTextA(load, controls.loadText);
+        setWindowText(load, controls.loadText);
     }
     if (crypt != nullptr) {
-        SetWindowTextA(crypt, controls.cryptText);
+        setWindowText(crypt, controls.cryptText);
     }
     setShown(GetDlgItem(IDC_PROGRESS), controls.progressShown);
     setShown(load, controls.loadShown);
     setShown(crypt, controls.cryptShown);
 }
 
+void CTarnlinkDlg::setSmallIcon(int size) {
+    HICON icon = loadIconOfSize(IDI_TARNLINK, size);
+    if (icon == nullptr) {
+        return;  // the one the window has stays
+    }
+    SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    if (m_smallIcon != nullptr) {
+        DestroyIcon(m_smallIcon);
+    }
+    m_smallIcon = icon;
+}
+
 void CTarnlinkDlg::OnBnClickedBrowse() {
-    const std::string filter = openFileFilter(BROWSE_FILTER);
+    const std::wstring filter = openFileFilter(BROWSE_FILTER);
     HWND pathEdit = GetDlgItem(IDC_IMAGE_PATH);
     if (pathEdit == nullptr) {
         return;
     }
-    std::vector<char> file(BROWSE_PATH_CHARS, '\0');
-    OPENFILENAMEA ofn{};
+    std::vector<wchar_t> file(BROWSE_PATH_CHARS, L'\0');
+    OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = GetSafeHwnd();
     ofn.lpstrFilter = filter.c_str();
@@ -224,8 +239,8 @@ void CTarnlinkDlg::OnBnClickedBrowse() {
     // Any name may be typed, also one that does not exist yet: the same path names the
     // crypt read-back's output file. The read-only box means nothing here.
     ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
-    if (GetOpenFileNameA(&ofn)) {
-        SetWindowTextA(pathEdit, file.data());
+    if (GetOpenFileNameW(&ofn)) {
+        SetWindowTextW(pathEdit, file.data());
     }
 }
 

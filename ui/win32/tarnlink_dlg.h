@@ -11,6 +11,7 @@
 #include "ui/dialog_actions.h"
 #include "ui/transfer_engine.h"
 #include "ui/win32/modal_dialog.h"
+#include "ui/win32/window_text.h"
 
 namespace tarnlink {
 
@@ -44,20 +45,20 @@ class CTarnlinkDlg : public ModalDialog {
   private:
     void startTransfer(TransferKind kind);
     void applyLook(DialogLook look);
+    /// Gives the window a small icon of `size` pixels from the icon's nearest image.
+    void setSmallIcon(int size);
 
     const TransferEngine& m_engine;
     int m_busy;
-    HICON m_icon;
+    HICON m_icon;                 ///< the big icon, the minimised painting, the drag image
+    HICON m_smallIcon = nullptr;  ///< owned: made for the small-icon size of the window's DPI
 };
 
-/// Appends a separator and the item `text` with command `command` to `menu`; an empty or
-/// null `text` adds neither. UI thread.
+/// Appends a separator and the item `text` (UTF-8) with command `command` to `menu`; an
+/// empty or null `text` adds neither. UI thread.
 void appendMenuItem(HMENU menu, const char* text, UINT command);
 
-/// The whole text of `window` (any length); empty for a null window.
-std::string windowText(HWND window);
-
 /// "name\0pattern\0...\0\0": the filter of a file dialog from the shared filter notation.
-std::string openFileFilter(std::string_view filter);
+std::wstring openFileFilter(std::string_view filter);
 
 }  // namespace tarnlink

@@ -54,6 +54,30 @@ std::string windowsPath(const std::string& path) {
     return result;
 }
 
+std::wstring wideFromUtf8(const std::string& utf8) {
+    if (utf8.empty()) {
+        return {};
+    }
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                        length);
+    return wide;
+}
+
+std::string utf8FromWide(const std::wstring& wide) {
+    if (wide.empty()) {
+        return {};
+    }
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length,
+                        nullptr, nullptr);
+    return utf8;
+}
+
 UiThread::UiThread(std::function<void()> body) : m_body(std::move(body)) {
     m_thread = CreateThread(nullptr, 0, &runBody, &m_body, 0, &m_id);
 }
@@ -95,11 +119,15 @@ HWND waitForDialog(DWORD threadId, const std::string& caption, int timeoutMs) {
     return search.found;
 }
 
-std::string textOf(HWND window) {
-    const auto length = SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
-    std::vector<char> buffer(static_cast<size_t>(length) + 1, '\0');
-    SendMessageA(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()));
+std::wstring wideTextOf(HWND window) {
+    const auto length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1, L'\0');
+    SendMessageW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()));
     return buffer.data();
+}
+
+std::string textOf(HWND window) {
+    return utf8FromWide(wideTextOf(window));
 }
 
 std::string classOf(HWND window) {
@@ -112,8 +140,12 @@ std::string DialogDriver::text(int id) const {
     return textOf(item(id));
 }
 
+std::wstring DialogDriver::wideText(int id) const {
+    return wideTextOf(item(id));
+}
+
 void DialogDriver::type(int id, const std::string& text) const {
-    SendMessageA(item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    SetWindowTextW(item(id), wideFromUtf8(text).c_str());
 }
 
 void DialogDriver::click(int id) const {

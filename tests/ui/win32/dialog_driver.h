@@ -2,7 +2,8 @@
 // Runs a dialog under test on a user-interface thread of its own, with the system's modal
 // loop, and drives it from the test's thread the way a user's actions arrive: messages to
 // its controls (BM_CLICK, WM_SETTEXT, keys posted to the focused control), reading back
-// texts, visibility and focus.
+// texts, visibility and focus. Texts go in and out through the wide calls; the UTF-8 forms
+// here come from the system's own conversion, not the program's.
 
 #include <windows.h>
 
@@ -18,6 +19,10 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs);
 /// The path as Windows names it: under Wine a Linux path "/x/y" is "Z:\x\y"; any other path
 /// only gets backslashes.
 std::string windowsPath(const std::string& path);
+
+/// UTF-8 <-> UTF-16 by the system (MultiByteToWideChar, WideCharToMultiByte with CP_UTF8).
+std::wstring wideFromUtf8(const std::string& utf8);
+std::string utf8FromWide(const std::wstring& wide);
 
 /// A thread that runs `body` and keeps a message queue: the UI thread of a dialog.
 class UiThread {
@@ -52,8 +57,11 @@ class DialogDriver {
 
     HWND window() const { return m_dialog; }
     HWND item(int id) const { return GetDlgItem(m_dialog, id); }
+    /// The text of control `id` in UTF-8, and as it is (UTF-16).
     std::string text(int id) const;
-    /// Replaces the text of control `id` (WM_SETTEXT), as typing over it would.
+    std::wstring wideText(int id) const;
+    /// Replaces the text of control `id` (SetWindowTextW, UTF-8 `text`), as typing over it
+    /// would.
     void type(int id, const std::string& text) const;
     /// Clicks button `id` and returns once its handler has run.
     void click(int id) const;
@@ -73,8 +81,9 @@ class DialogDriver {
     HWND m_dialog;
 };
 
-/// The whole text of `window`, from any thread.
+/// The whole text of `window` in UTF-8 (and UTF-16), from any thread.
 std::string textOf(HWND window);
+std::wstring wideTextOf(HWND window);
 /// The window class name of `window`.
 std::string classOf(HWND window);
 

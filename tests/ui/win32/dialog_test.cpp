@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/unicode_names.h"
 #include "tests/ui/win32/dialog_driver.h"
 #include "transfer/notifications.h"
 #include "transfer/transfer_context.h"
@@ -197,6 +199,19 @@ void expectFollowsTemplate(HWND dialog, const DialogTemplate& tmpl) {
     EXPECT_EQ(child, nullptr);
 }
 
+// The width of an icon's image in pixels; 0 for no icon.
+int iconWidth(HICON icon) {
+    ICONINFO info{};
+    if (icon == nullptr || !GetIconInfo(icon, &info)) {
+        return 0;
+    }
+    BITMAP bitmap{};
+    GetObjectA(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
 class Win32Dialog : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -267,8 +282,23 @@ TEST_F(Win32Dialog, StartUpLook) {
     ASSERT_NE(icon, nullptr);
     HWND dialog = m_dlg.window();
     EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_BIG, 0)), icon);
-    EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0)), icon);
     EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(dialog, WM_QUERYDRAGICON, 0, 0)), icon);
+    // The small icon is the icon's own small image, made at the small-icon size, not the
+    // big one that the system would scale down.
+    HICON small = reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0));
+    EXPECT_NE(small, icon);
+    EXPECT_EQ(iconWidth(small), GetSystemMetrics(SM_CXSMICON));
+}
+
+// Moved to a monitor at 150 %: the small icon is made again at that scale's size.
+TEST_F(Win32Dialog, SmallIconFollowsTheMonitorsScale) {
+    HWND dialog = m_dlg.window();
+    RECT suggested;
+    GetWindowRect(dialog, &suggested);
+    SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    HICON small = reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0));
+    EXPECT_EQ(iconWidth(small), GetSystemMetricsForDpi(SM_CXSMICON, 144));
+    EXPECT_GT(iconWidth(small), GetSystemMetrics(SM_CXSMICON));
 }
 
 // Tab walks the visible tab stops in template order; the hidden check box is skipped.
@@ -334,6 +364,21 @@ TEST_P(Win32DialogStart, EmptyPathShowsItsMessageAndStaysIdle) {
     EXPECT_TRUE(idleLook());
 }
 
+// A path in any script, typed into the field as UTF-16, reaches the engine whole, in UTF-8;
+// through the ANSI code page it would arrive with '?' in it, naming another file.
+TEST_P(Win32DialogStart, PathInAnyScriptReachesTheEngine) {
+    const bool download = GetParam();
+    const std::wstring typed =
+        std::wstring(L"C:\\Users\\") + NON_ANSI_NAME_WIDE + L"\\" + NON_ANSI_NAME_WIDE + L".bin";
+    SetWindowTextW(m_dlg.item(IDC_IMAGE_PATH), typed.c_str());
+    m_dlg.click(download ? IDC_LOAD : IDC_CRYPT);
+    const auto made = calls();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0].path,
+              std::string("C:\\Users\\") + NON_ANSI_NAME + "\\" + NON_ANSI_NAME + ".bin");
+    EXPECT_EQ(m_dlg.wideText(IDC_IMAGE_PATH), typed);
+}
+
 INSTANTIATE_TEST_SUITE_P(LoadAndCrypt, Win32DialogStart, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Load" : "Crypt"; });
 
@@ -367,6 +412,10 @@ TEST_F(Win32Dialog, WorkerNotificationsAreAppliedBeforeTheyReturn) {
     showStatus(text);
     std::strcpy(text, "overwritten");
     EXPECT_EQ(m_dlg.text(IDC_STATUS), "Verifying Data Packet 9");
+    // A status text that names a file shows the name as it is.
+    showStatus((std::string("Cannot open ") + NON_ANSI_NAME + ".bin").c_str());
+    EXPECT_EQ(m_dlg.wideText(IDC_STATUS),
+              std::wstring(L"Cannot open ") + NON_ANSI_NAME_WIDE + L".bin");
 
     SendMessageA(m_dlg.item(IDC_PROGRESS), PBM_SETRANGE32, 0, 1000);
     setProgress(300);  // the low 8 bits count: 44
@@ -520,14 +569,18 @@ INSTANTIATE_TEST_SUITE_P(About, Win32DialogAbout,
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The file dialog: the design's two filters, "Binary" first; confirming puts the full path
-// in the path field, also for a name that does not exist yet; cancelling changes nothing.
+// in the path field, also for a name that does not exist yet, and whatever script the name
+// is in; cancelling changes nothing.
 class Win32DialogBrowse : public Win32Dialog, public ::testing::WithParamInterface<int> {};
 
 TEST_P(Win32DialogBrowse, FileDialog) {
     const int outcome = GetParam();  // 0 existing file, 1 new name, 2 cancel
     TempDir dir;
-    const std::string existing = windowsPath(dir.write("image.bin", {1, 2, 3}));
-    const std::string fresh = windowsPath(dir.file("crypt-out.bin"));
+    const std::string existing = windowsPath(dir.file(std::string(NON_ANSI_NAME) + ".bin"));
+    std::FILE* file = _wfopen(wideFromUtf8(existing).c_str(), L"wb");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    const std::string fresh = windowsPath(dir.file(std::string("crypt-") + NON_ANSI_NAME + ".bin"));
     m_dlg.type(IDC_IMAGE_PATH, "before.bin");
     m_dlg.postClick(IDC_BROWSE);
     HWND open = waitForDialog(m_ui->id(), "Open", WAIT_MS);
@@ -553,7 +606,8 @@ TEST_P(Win32DialogBrowse, FileDialog) {
         }
         ASSERT_NE(name, nullptr);
         const std::string& chosen = outcome == 0 ? existing : fresh;
-        SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));
+        const std::wstring wide = wideFromUtf8(chosen);
+        SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
         PostMessageA(open, WM_COMMAND, IDOK, 0);
     }
     ASSERT_TRUE(waitUntil([&] { return !IsWindow(open); }, WAIT_MS));

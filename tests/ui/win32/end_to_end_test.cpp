@@ -9,12 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/unicode_names.h"
 #include "tests/ui/win32/dialog_driver.h"
 #include "transfer/transfer_context.h"
 #include "ui/resource_ids.h"
@@ -132,6 +135,82 @@ TEST_F(Win32EndToEnd, CryptCompletes) {
     const size_t flashSize = readFile(windowsPath(flashIn)).size();
     ASSERT_GT(flashSize, 0u);
     EXPECT_EQ(readFile(output).size(), (flashSize + 63) / 64 * 64);
+}
+
+// Every file under the folder `folder` (a wide path of any length), with its size.
+std::vector<std::pair<std::wstring, uint64_t>> filesIn(const std::wstring& folder) {
+    std::vector<std::pair<std::wstring, uint64_t>> files;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return files;
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            files.emplace_back(found.cFileName,
+                               uint64_t{found.nFileSizeHigh} << 32 | found.nFileSizeLow);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return files;
+}
+
+// A folder named outside every ANSI code page ("Łódź-日本"), made in the test's folder.
+std::wstring makeNonAnsiFolder(const TempDir& dir) {
+    const std::wstring folder = wideFromUtf8(windowsPath(dir.path())) + L"\\" + NON_ANSI_NAME_WIDE;
+    EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << GetLastError();
+    return folder;
+}
+
+// The image lies in a folder and under a name that no ANSI code page holds, typed into the
+// dialog as UTF-16: the dialog hands it on whole and the engine opens exactly that file.
+TEST_F(Win32EndToEnd, DownloadFromAPathInAnyScript) {
+    requireSim();
+    const std::wstring image = makeNonAnsiFolder(m_dir) + L"\\" + NON_ANSI_NAME_WIDE + L".bin";
+    const std::vector<uint8_t> bytes = testImage(1000);
+    std::FILE* file = _wfopen(image.c_str(), L"wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    SetWindowTextW(m_dlg.item(IDC_IMAGE_PATH), image.c_str());
+    m_dlg.type(IDC_COM_PORT, simPortNumber());
+    m_dlg.click(IDC_LOAD);
+    ASSERT_TRUE(waitUntil([&] { return idleLook(); }, TRANSFER_TIMEOUT_MS));
+    ASSERT_EQ(m_dlg.text(IDC_STATUS), "Download completed successfully");
+    std::vector<uint8_t> flash = readFile(windowsPath(environment("TARNLINK_SIM_FLASH_OUT")));
+    std::vector<uint8_t> expected = bytes;
+    expected.resize(1024, 0xFF);
+    EXPECT_TRUE(flash == expected);
+}
+
+// The crypt lands under exactly the name typed, in a folder that no ANSI code page names;
+// then once more in a folder past MAX_PATH below it (the engine hands such a path to the
+// system in its "\\?\" form; Wine opens it without that form too, Windows does not).
+TEST_F(Win32EndToEnd, CryptToAPathInAnyScript) {
+    requireSim();
+    const size_t cryptSize =
+        (readFile(windowsPath(environment("TARNLINK_SIM_FLASH_IN"))).size() + 63) / 64 * 64;
+    ASSERT_GT(cryptSize, 0u);
+    const std::wstring name = std::wstring(L"crypt-") + NON_ANSI_NAME_WIDE + L".bin";
+    std::wstring folder = makeNonAnsiFolder(m_dir);
+    m_dlg.type(IDC_COM_PORT, simPortNumber());
+    SetWindowTextW(m_dlg.item(IDC_IMAGE_PATH), (folder + L"\\" + name).c_str());
+    m_dlg.click(IDC_CRYPT);
+    ASSERT_TRUE(waitUntil([&] { return idleLook(); }, TRANSFER_TIMEOUT_MS));
+    EXPECT_EQ(m_dlg.text(IDC_STATUS), "Crypto uploaded successfully.");
+    EXPECT_EQ(filesIn(folder), (std::vector<std::pair<std::wstring, uint64_t>>{{name, cryptSize}}));
+
+    for (wchar_t part : {L'p', L'q', L'r'}) {
+        folder += L"\\" + std::wstring(100, part);
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr)) << GetLastError();
+    }
+    const std::wstring longPath = folder + L"\\" + name;
+    ASSERT_GT(longPath.size(), size_t{MAX_PATH});
+    SetWindowTextW(m_dlg.item(IDC_IMAGE_PATH), longPath.c_str());
+    m_dlg.click(IDC_CRYPT);
+    ASSERT_TRUE(waitUntil([&] { return idleLook(); }, TRANSFER_TIMEOUT_MS));
+    EXPECT_EQ(m_dlg.text(IDC_STATUS), "Crypto uploaded successfully.");
+    EXPECT_EQ(filesIn(folder), (std::vector<std::pair<std::wstring, uint64_t>>{{name, cryptSize}}));
 }
 
 // The simulated target is slow here (--baud), so the download is still writing when the
