@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 namespace tarnlink {
 
@@ -57,31 +58,47 @@ std::string flattenSegments(const ImageSegments& pieces, std::optional<uint64_t>
     const uint64_t start = base.value_or(0);
 
     std::vector<uint8_t> flat(FLAT_IMAGE_MAX_BYTES, 0xFF);
-    std::vector<uint8_t> written(FLAT_IMAGE_MAX_BYTES, 0);
+    // Which bytes are written, kept only once a piece comes out of order: while each piece
+    // starts at or past the end of all before it (as tools write them), none can overlap.
+    std::vector<uint8_t> written;
     size_t end = 0;
     for (size_t i = 0; i < pieces.segments.size(); ++i) {
         const ImageSegment& s = pieces.segments[i];
-        const std::string where = placeOf(s.origin) + ": address ";
+        const auto where = [&s] { return placeOf(s.origin) + ": address "; };
         if (s.address < start) {
-            return where + hexAddress(s.address) + " lies below the base " + hexAddress(start);
+            return where() + hexAddress(s.address) + " lies below the base " + hexAddress(start);
         }
         const uint64_t offset = s.address - start;
         if (offset >= FLAT_IMAGE_MAX_BYTES || s.size > FLAT_IMAGE_MAX_BYTES - offset) {
             const uint64_t first = std::max(s.address, start + FLAT_IMAGE_MAX_BYTES);
-            return where + hexAddress(first) + " " + largestImageText(start);
+            return where() + hexAddress(first) + " " + largestImageText(start);
         }
         const uint8_t* data = pieces.bytes.data() + s.offset;
-        for (size_t k = 0; k < s.size; ++k) {
-            const size_t at = static_cast<size_t>(offset) + k;
-            if (written[at] != 0 && flat[at] != data[k]) {
-                const ImageSegment* other = earlierWriter(pieces, i, s.address + k);
-                return where + hexAddress(s.address + k) + " was given other data by " +
-                       (other != nullptr ? placeOf(other->origin) : std::string("an earlier one"));
+        const auto at = static_cast<size_t>(offset);
+        if (written.empty() && at < end) {
+            written.assign(FLAT_IMAGE_MAX_BYTES, 0);
+            for (size_t k = 0; k < i; ++k) {
+                const ImageSegment& before = pieces.segments[k];
+                std::memset(written.data() + (before.address - start), 1, before.size);
             }
-            flat[at] = data[k];
-            written[at] = 1;
         }
-        end = std::max(end, static_cast<size_t>(offset) + s.size);
+        if (written.empty() || std::memchr(written.data() + at, 1, s.size) == nullptr) {
+            std::memcpy(flat.data() + at, data, s.size);
+        } else {
+            for (size_t k = 0; k < s.size; ++k) {
+                if (written[at + k] != 0 && flat[at + k] != data[k]) {
+                    const ImageSegment* other = earlierWriter(pieces, i, s.address + k);
+                    return where() + hexAddress(s.address + k) + " was given other data by " +
+                           (other != nullptr ? placeOf(other->origin)
+                                             : std::string("an earlier one"));
+                }
+                flat[at + k] = data[k];
+            }
+        }
+        if (!written.empty()) {
+            std::memset(written.data() + at, 1, s.size);
+        }
+        end = std::max(end, at + s.size);
     }
     flat.resize(end);
     image.bytes = std::move(flat);

@@ -56,6 +56,10 @@ struct Addressing {
 
 std::string parseIntelHex(const uint8_t* text, size_t size, ImageSegments& out) {
     TextLines lines(text, size);
+    // Two hex digits a byte: the data is less than half the text.
+    out.bytes.reserve(out.bytes.size() + size / 2);
+    // Most tools write 16 data bytes a record, some 45 characters a line.
+    out.segments.reserve(out.segments.size() + size / 45);
     std::string_view line;
     Addressing addressing;
     uint32_t endLine = 0;
@@ -65,33 +69,34 @@ std::string parseIntelHex(const uint8_t* text, size_t size, ImageSegments& out) 
         if (line.empty()) {
             continue;
         }
-        const std::string at = "line " + std::to_string(lines.number()) + ": ";
+        // Built for an error only: the rest of the loop runs once per record.
+        const auto at = [&lines] { return "line " + std::to_string(lines.number()) + ": "; };
         if (endLine != 0) {
-            return at + "a record after the end record of line " + std::to_string(endLine);
+            return at() + "a record after the end record of line " + std::to_string(endLine);
         }
         if (line.front() != ':') {
-            return at + "a record starts with ':', this line with " +
+            return at() + "a record starts with ':', this line with " +
                    describeCharacter(line.front());
         }
         const std::string_view digits = line.substr(1);
         if (digits.size() % 2 != 0) {
-            return at + "an odd number of hex digits";
+            return at() + "an odd number of hex digits";
         }
         if (digits.size() < 2 * RECORD_OVERHEAD) {
-            return at + "too short for a record (" + std::to_string(RECORD_OVERHEAD) +
+            return at() + "too short for a record (" + std::to_string(RECORD_OVERHEAD) +
                    " bytes at least)";
         }
         if (std::string bad = decodeHexPairs(digits.substr(0, 2), record); !bad.empty()) {
-            return at + bad;
+            return at() + bad;
         }
         const size_t count = record[0];
         const size_t held = digits.size() / 2 - RECORD_OVERHEAD;
         if (held != count) {
-            return at + "the record gives " + std::to_string(count) +
+            return at() + "the record gives " + std::to_string(count) +
                    " data bytes, the line holds " + std::to_string(held);
         }
         if (std::string bad = decodeHexPairs(digits, record); !bad.empty()) {
-            return at + bad;
+            return at() + bad;
         }
         uint8_t sum = 0;
         for (size_t i = 0; i < RECORD_OVERHEAD - 1 + count; ++i) {
@@ -100,7 +105,7 @@ std::string parseIntelHex(const uint8_t* text, size_t size, ImageSegments& out) 
         const uint8_t needed = static_cast<uint8_t>(0x100 - sum);
         const uint8_t given = record[RECORD_OVERHEAD - 1 + count];
         if (given != needed) {
-            return at + "checksum is " + hexByte(given) + ", the line's bytes need " +
+            return at() + "checksum is " + hexByte(given) + ", the line's bytes need " +
                    hexByte(needed);
         }
 
@@ -108,12 +113,12 @@ std::string parseIntelHex(const uint8_t* text, size_t size, ImageSegments& out) 
         const uint8_t type = record[3];
         const uint8_t* data = record + 4;
         if (type > START_LINEAR_ADDRESS) {
-            return at + "record type " + hexByte(type) + " is not one of Intel HEX's (00 to 05)";
+            return at() + "record type " + hexByte(type) + " is not one of Intel HEX's (00 to 05)";
         }
         const int required = requiredDataBytes(type);
         if (required >= 0 && count != static_cast<size_t>(required)) {
-            return at + "a record of type " + hexByte(type) + " holds " + std::to_string(required) +
-                   " data bytes, this one " + std::to_string(count);
+            return at() + "a record of type " + hexByte(type) + " holds " +
+                   std::to_string(required) + " data bytes, this one " + std::to_string(count);
         }
         // The two address records carry a 16-bit value, high byte first.
         const auto value = [data] { return static_cast<uint64_t>(data[0] << 8 | data[1]); };

@@ -25,6 +25,10 @@ bool isEnd(int type) {
 
 std::string parseSRecord(const uint8_t* text, size_t size, ImageSegments& out) {
     TextLines lines(text, size);
+    // Two hex digits a byte: the data is less than half the text.
+    out.bytes.reserve(out.bytes.size() + size / 2);
+    // Most tools write 16 data bytes a record, some 45 characters a line.
+    out.segments.reserve(out.segments.size() + size / 45);
     std::string_view line;
     uint32_t endLine = 0;
     uint32_t dataRecords = 0;
@@ -34,46 +38,47 @@ std::string parseSRecord(const uint8_t* text, size_t size, ImageSegments& out) {
         if (line.empty()) {
             continue;
         }
-        const std::string at = "line " + std::to_string(lines.number()) + ": ";
+        // Built for an error only: the rest of the loop runs once per record.
+        const auto at = [&lines] { return "line " + std::to_string(lines.number()) + ": "; };
         if (endLine != 0) {
-            return at + "a record after the end record of line " + std::to_string(endLine);
+            return at() + "a record after the end record of line " + std::to_string(endLine);
         }
         if (line.front() != 'S') {
-            return at + "a record starts with 'S', this line with " +
+            return at() + "a record starts with 'S', this line with " +
                    describeCharacter(line.front());
         }
         if (line.size() < 2 || line[1] < '0' || line[1] > '9' || line[1] == '4') {
-            return at + (line.size() < 2
-                             ? std::string("no record type")
-                             : describeCharacter(line[1]) +
-                                   " after 'S' is not a record type (S0 to S9, not S4)");
+            return at() + (line.size() < 2
+                               ? std::string("no record type")
+                               : describeCharacter(line[1]) +
+                                     " after 'S' is not a record type (S0 to S9, not S4)");
         }
         const int type = line[1] - '0';
         const std::string_view digits = line.substr(2);
         if (digits.size() % 2 != 0) {
-            return at + "an odd number of hex digits";
+            return at() + "an odd number of hex digits";
         }
         if (digits.size() < 2) {
-            return at + "no byte count";
+            return at() + "no byte count";
         }
         if (std::string bad = decodeHexPairs(digits.substr(0, 2), record); !bad.empty()) {
-            return at + bad;
+            return at() + bad;
         }
         // The count covers the address, the data and the checksum.
         const size_t count = record[0];
         const size_t held = digits.size() / 2 - 1;
         if (held != count) {
-            return at + "the record gives a count of " + std::to_string(count) +
+            return at() + "the record gives a count of " + std::to_string(count) +
                    " bytes, the line holds " + std::to_string(held);
         }
         const size_t addressBytes = ADDRESS_BYTES[type];
         if (count < addressBytes + 1) {
-            return at + "a count of " + std::to_string(count) + " leaves no room for S" +
+            return at() + "a count of " + std::to_string(count) + " leaves no room for S" +
                    std::to_string(type) + "'s " + std::to_string(addressBytes) +
                    " address bytes and the checksum";
         }
         if (std::string bad = decodeHexPairs(digits, record); !bad.empty()) {
-            return at + bad;
+            return at() + bad;
         }
         uint8_t sum = 0;
         for (size_t i = 0; i < count; ++i) {
@@ -82,7 +87,7 @@ std::string parseSRecord(const uint8_t* text, size_t size, ImageSegments& out) {
         const auto needed = static_cast<uint8_t>(~sum);
         const uint8_t given = record[count];
         if (given != needed) {
-            return at + "checksum is " + hexByte(given) + ", the line's bytes need " +
+            return at() + "checksum is " + hexByte(given) + ", the line's bytes need " +
                    hexByte(needed);
         }
 
@@ -95,7 +100,7 @@ std::string parseSRecord(const uint8_t* text, size_t size, ImageSegments& out) {
             out.add(address, record + 1 + addressBytes, count - 1 - addressBytes,
                     {SegmentOrigin::LINE, lines.number()});
         } else if (isCount(type) && address != dataRecords) {
-            return at + "the count record says " + std::to_string(address) + " data records, " +
+            return at() + "the count record says " + std::to_string(address) + " data records, " +
                    std::to_string(dataRecords) + " came before it";
         } else if (isEnd(type)) {
             endLine = lines.number();

@@ -47,7 +47,8 @@ std::string decodeHexPairs(std::string_view digits, uint8_t* out) {
     for (size_t i = 0; i + 1 < digits.size(); i += 2) {
         const uint8_t high = HEX_VALUES[static_cast<uint8_t>(digits[i])];
         const uint8_t low = HEX_VALUES[static_cast<uint8_t>(digits[i + 1])];
-        if (high == NOT_HEX || low == NOT_HEX) {
+        // A digit's value is below 16, NOT_HEX is not: one test for the pair.
+        if ((high | low) > 0x0F) {
             const char bad = high == NOT_HEX ? digits[i] : digits[i + 1];
             return describeCharacter(bad) + " is not a hex digit";
         }
