@@ -42,6 +42,10 @@ std::string portOpenFailureText(const std::string& devicePath, PortOpenFailure f
     return port + ": " + systemErrorText(error);
 }
 
+std::string portLostText(const std::string& port) {
+    return port + ": the port went away during the transfer (adapter unplugged?)";
+}
+
 std::vector<std::string> resultLines(const TransferOutcome& outcome) {
     std::vector<std::string> lines;
     const char* message = transferResultMessage(outcome.result);

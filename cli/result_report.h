@@ -25,6 +25,10 @@ int exitStatusFor(TransferKind kind, uint8_t result);
 /// (serialLinkLastError). The same kinds read the same on every platform.
 std::string portOpenFailureText(const std::string& devicePath, PortOpenFailure failure, int error);
 
+/// The line under SERIALPORT_ERROR when the port went away in the middle of a transfer;
+/// `port` as the user gave it.
+std::string portLostText(const std::string& port);
+
 /// Everything a transfer knows at its end that the report may need.
 struct TransferOutcome {
     uint8_t result = 0;

@@ -240,6 +240,9 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
     outcome.packetIndex = g_transfer.packetIndex.load();
     outcome.address = g_transfer.address.load();
     outcome.detail = fileProblemText(kind, outcome.result, options.file);
+    if (outcome.result == SERIALPORT_ERROR && g_transfer.portLost.load()) {
+        outcome.detail = portLostText(options.port);
+    }
     return outcome;
 }
 

@@ -1,5 +1,7 @@
 #include "link/serial_line_settings_win32.h"
 
+#include "link/line_rate.h"
+
 namespace tarnlink {
 
 // Frames are not escaped, so all 256 byte values must pass unchanged both ways: every field
@@ -32,11 +34,11 @@ void setLineSettings(DCB& dcb) {
 }
 
 // The RTS mode is not compared: some drivers (Wine's among them) report it from the line's
-// state rather than from the mode that was set.
+// state rather than from the mode that was set. The rate may be a little off (line_rate.h).
 bool lineSettingsTook(const DCB& dcb) {
-    return dcb.BaudRate == CBR_115200 && dcb.ByteSize == 8 && dcb.Parity == NOPARITY &&
-           dcb.StopBits == ONESTOPBIT && !dcb.fParity && !dcb.fOutX && !dcb.fInX &&
-           !dcb.fOutxCtsFlow && !dcb.fOutxDsrFlow && !dcb.fNull;
+    return reportedRateAccepted(dcb.BaudRate, CBR_115200) && dcb.ByteSize == 8 &&
+           dcb.Parity == NOPARITY && dcb.StopBits == ONESTOPBIT && !dcb.fParity && !dcb.fOutX &&
+           !dcb.fInX && !dcb.fOutxCtsFlow && !dcb.fOutxDsrFlow && !dcb.fNull;
 }
 
 }  // namespace tarnlink

@@ -11,7 +11,8 @@ namespace tarnlink {
 void setLineSettings(DCB& dcb);
 
 /// True when `dcb`, as read back from the port, is what setLineSettings asked for in
-/// every part that moves bytes: speed, 8N1, no parity check, no flow control, NULs kept.
+/// every part that moves bytes: speed (within 2 %), 8N1, no parity check, no flow control, NULs
+/// kept.
 bool lineSettingsTook(const DCB& dcb);
 
 }  // namespace tarnlink

@@ -31,14 +31,21 @@ using RxCallback = int32_t (*)(const uint8_t* bytes, int32_t count, void* contex
 /// record and the port are released; it gets the close's `endContext`.
 using ReaderEndHandler = void (*)(void* endContext);
 
+/// Called once on the reader thread when the reader ends without being asked to: the port
+/// went away (a hang-up, an adapter unplugged) or can no longer be read. Nothing more will
+/// be received; the link stays open until serialLinkClose. Gets the open's `lostContext`.
+using PortLostHandler = void (*)(void* lostContext);
+
 /// Opens and sets up the port that `path` names (see serialPortDevicePath), then starts the
-/// reader, which may call `callback` before this returns. Null when the port cannot be
-/// opened or set up; serialLinkLastFailure() and serialLinkLastError() then tell why.
-/// Any thread.
-SerialLink* serialLinkOpen(const char* path, RxCallback callback, void* context);
+/// reader, which may call `callback` before this returns, and `onPortLost` (if not null)
+/// when it loses the port. Null when the port cannot be opened or set up;
+/// serialLinkLastFailure() and serialLinkLastError() then tell why. Any thread.
+SerialLink* serialLinkOpen(const char* path, RxCallback callback, void* context,
+                           PortLostHandler onPortLost = nullptr, void* lostContext = nullptr);
 
 /// Writes the low 8 bits of `count` bytes and returns once the port has taken them all.
-/// False on error. No time limit of its own. One writing thread at a time.
+/// False on error, and on Windows when the port has not taken them within 2 s (a port
+/// that stops taking data must not hold the worker for good). One writing thread at a time.
 bool serialLinkWrite(SerialLink* link, const uint8_t* bytes, uint32_t count);
 
 /// Stops the reader, waiting up to 20 s for it, then releases the port and the record and
@@ -50,7 +57,7 @@ bool serialLinkWrite(SerialLink* link, const uint8_t* bytes, uint32_t count);
 bool serialLinkClose(SerialLink* link, ReaderEndHandler onReaderEnd = nullptr,
                      void* endContext = nullptr);
 
-/// Body of the reader thread: 1 when the stop ended it, 0 after an error.
+/// Body of the reader thread: 1 when the stop ended it, 0 after an error or a lost port.
 uint32_t serialLinkReader(SerialLink* link);
 
 /// The device path that a port name names on this platform, or "" when it names no port:

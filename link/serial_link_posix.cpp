@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "link/port_name.h"
+#include "link/reader_calls_posix.h"
 #include "link/reader_hand_over.h"
 #include "link/serial_line_settings_posix.h"
 #include "link/serial_link.h"
@@ -36,6 +37,13 @@ struct SerialLink {
     std::thread reader;
     RxCallback callback = nullptr;
     void* context = nullptr;
+    PortLostHandler onPortLost = nullptr;
+    void* lostContext = nullptr;
+
+    // The same request once more, for a reader that pauses while the system fails it and
+    // cannot poll the stop descriptor.
+    std::mutex stopMutex;
+    std::condition_variable stopCond;
 
     // The close waits on these for the reader's end; the hand-over decides who releases.
     std::mutex endMutex;
@@ -105,8 +113,19 @@ int32_t clampReadSize(int32_t requested) {
     return std::clamp(requested, 1, READ_BUFFER_SIZE);
 }
 
+// Waits up to `ms` for the close to ask the reader to end; true when it has.
+bool waitForStop(SerialLink* link, int ms) {
+    std::unique_lock lock(link->stopMutex);
+    return link->stopCond.wait_for(lock, std::chrono::milliseconds(ms),
+                                   [link] { return link->stopRequested.load(); });
+}
+
 void readerThreadMain(SerialLink* link) {
-    (void)serialLinkReader(link);
+    // An end nobody asked for leaves a transfer without answers: say so at once, or it
+    // would wait out its retries and blame the target.
+    if (serialLinkReader(link) == 0 && !link->stopRequested.load() && link->onPortLost != nullptr) {
+        link->onPortLost(link->lostContext);
+    }
     {
         std::lock_guard lock(link->endMutex);
         link->readerEnded = true;
@@ -126,7 +145,8 @@ std::string serialPortDevicePath(const std::string& name) {
     return portDevicePathFor(PortNaming::POSIX, name);
 }
 
-SerialLink* serialLinkOpen(const char* path, RxCallback callback, void* context) {
+SerialLink* serialLinkOpen(const char* path, RxCallback callback, void* context,
+                           PortLostHandler onPortLost, void* lostContext) {
     if (path == nullptr || callback == nullptr) {
         setSerialLinkLastFailure(PortOpenFailure::SYSTEM_ERROR, EINVAL);
         return nullptr;
@@ -143,6 +163,8 @@ SerialLink* serialLinkOpen(const char* path, RxCallback callback, void* context)
     }
     link->callback = callback;
     link->context = context;
+    link->onPortLost = onPortLost;
+    link->lostContext = lostContext;
 
     // Non-blocking only for the open itself: a modem port without carrier would hang it.
     link->port = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
@@ -264,10 +286,12 @@ uint32_t serialLinkReader(SerialLink* link) {
     int32_t nextRead = 1;
     for (;;) {
         pollfd waitSet[2] = {{link->port, POLLIN, 0}, {link->stop, POLLIN, 0}};
-        const int ready = poll(waitSet, 2, READ_WAIT_MS);
+        const int ready = TARNLINK_READER_CALL(poll)(waitSet, 2, READ_WAIT_MS);
         if (ready < 0) {
-            if (errno != EINTR) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(FAILED_WAIT_PAUSE_MS));
+            // A poll that fails (out of memory) may fail again at once: pause, but a stop
+            // must still end the reader now, not after the close has given up on it.
+            if (errno != EINTR && waitForStop(link, FAILED_WAIT_PAUSE_MS)) {
+                return 1;
             }
             continue;
         }
@@ -307,7 +331,11 @@ bool serialLinkClose(SerialLink* link, ReaderEndHandler onReaderEnd, void* endCo
     if (link == nullptr) {
         return true;
     }
-    link->stopRequested.store(true);
+    {
+        std::lock_guard lock(link->stopMutex);
+        link->stopRequested.store(true);
+    }
+    link->stopCond.notify_all();
     const uint64_t one = 1;
     // An eventfd write of 1 cannot fail short of a counter overflow, which one close cannot reach.
     (void)!::write(link->stop, &one, sizeof one);

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "link/port_name.h"
+#include "link/reader_calls_win32.h"
 #include "link/reader_hand_over.h"
 #include "link/serial_line_settings_win32.h"
 #include "link/serial_link.h"
@@ -21,6 +22,8 @@ struct SerialLink {
     std::atomic<bool> stopRequested{false};  // the same request, cheap to look at between reads
     RxCallback callback = nullptr;
     void* context = nullptr;
+    PortLostHandler onPortLost = nullptr;
+    void* lostContext = nullptr;
     ReaderHandOver handOver;
 };
 
@@ -29,6 +32,13 @@ namespace {
 constexpr DWORD READ_WAIT_MS = 1000;
 constexpr DWORD FAILED_WAIT_PAUSE_MS = 1000;
 constexpr DWORD READ_BUFFER_SIZE = 256;
+// A 255-byte write takes 22 ms on the wire; a port that has not taken one in this time has
+// stopped taking data (a target that no longer reads, a Bluetooth link gone quiet).
+constexpr DWORD WRITE_TIMEOUT_MS = 2000;
+// Reads that end with nothing, in a row: from the second on the reader pauses this long
+// before the next, and after this many it gives the port up even if it still answers.
+constexpr DWORD FRUITLESS_READ_PAUSE_MS = 50;
+constexpr int FRUITLESS_READ_LIMIT = 20;
 
 void releaseLink(SerialLink* link) {
     if (link->port != INVALID_HANDLE_VALUE) {
@@ -73,14 +83,15 @@ PortOpenFailure openFailureOf(DWORD error) {
 // ends the wait), then returns once the line has been quiet for a millisecond or the size
 // asked for has come; a one-byte read returns with its byte. The documented "MAXDWORD,
 // MAXDWORD, constant" form would do the same on Windows, but Wine waits there for the whole
-// size. Writes have no time limit of their own.
+// size. A write ends after WRITE_TIMEOUT_MS whatever it has moved (serialLinkWrite also
+// stops waiting then, for drivers and Wine, which do not keep this limit).
 bool setTimeouts(HANDLE port) {
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = 1;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutConstant = WRITE_TIMEOUT_MS;
     return SetCommTimeouts(port, &timeouts) != FALSE;
 }
 
@@ -92,9 +103,9 @@ DWORD clampReadSize(int32_t requested) {
                                                               : static_cast<DWORD>(requested);
 }
 
-// Cancels the read that is outstanding and waits until the system no longer owns the
-// buffer and the event: neither may be touched after the reader has ended.
-void abandonRead(HANDLE port, OVERLAPPED* overlapped) {
+// Cancels an outstanding read or write and waits until the system no longer owns its buffer
+// and its event: neither may be touched once the caller has gone on.
+void abandonIo(HANDLE port, OVERLAPPED* overlapped) {
     CancelIoEx(port, overlapped);
     DWORD ignored = 0;
     GetOverlappedResult(port, overlapped, &ignored, TRUE);
@@ -103,6 +114,11 @@ void abandonRead(HANDLE port, OVERLAPPED* overlapped) {
 DWORD WINAPI readerThreadMain(LPVOID parameter) {
     auto* link = static_cast<SerialLink*>(parameter);
     const uint32_t result = serialLinkReader(link);
+    // An end nobody asked for leaves a transfer without answers: say so at once, or it
+    // would wait out its retries and blame the target.
+    if (result == 0 && !link->stopRequested.load() && link->onPortLost != nullptr) {
+        link->onPortLost(link->lostContext);
+    }
     // After this the record may be gone, unless the close has given up on us. Our own
     // thread handle stays valid until the thread has ended, so releasing it here is safe.
     ReaderEndAction onEnd;
@@ -119,7 +135,8 @@ std::string serialPortDevicePath(const std::string& name) {
     return portDevicePathFor(PortNaming::WINDOWS, name);
 }
 
-SerialLink* serialLinkOpen(const char* path, RxCallback callback, void* context) {
+SerialLink* serialLinkOpen(const char* path, RxCallback callback, void* context,
+                           PortLostHandler onPortLost, void* lostContext) {
     if (path == nullptr || callback == nullptr) {
         setSerialLinkLastFailure(PortOpenFailure::SYSTEM_ERROR, ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -136,6 +153,8 @@ SerialLink* serialLinkOpen(const char* path, RxCallback callback, void* context)
     }
     link->callback = callback;
     link->context = context;
+    link->onPortLost = onPortLost;
+    link->lostContext = lostContext;
 
     // No sharing: the port is ours alone while the link lives.
     link->port = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -191,8 +210,8 @@ bool serialLinkWrite(SerialLink* link, const uint8_t* bytes, uint32_t count) {
     if (overlapped.hEvent == nullptr) {
         return false;
     }
-    // Without write time-outs a write ends only when every byte has gone, or on an error;
-    // fewer bytes than asked for is counted as a failure all the same.
+    // A write that the time-out ended has moved fewer bytes than asked for, which counts as
+    // a failure; so does one still going after the time-out, which is cancelled.
     // The count comes from GetOverlappedResult even when the write completes at once: the
     // one that WriteFile reports for an overlapped handle is not to be relied on.
     DWORD moved = 0;
@@ -200,10 +219,13 @@ bool serialLinkWrite(SerialLink* link, const uint8_t* bytes, uint32_t count) {
     if (WriteFile(link->port, bytes, total, nullptr, &overlapped)) {
         written =
             GetOverlappedResult(link->port, &overlapped, &moved, FALSE) != FALSE && moved == total;
-    } else if (GetLastError() == ERROR_IO_PENDING &&
-               WaitForSingleObject(overlapped.hEvent, INFINITE) == WAIT_OBJECT_0) {
-        written =
-            GetOverlappedResult(link->port, &overlapped, &moved, FALSE) != FALSE && moved == total;
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(overlapped.hEvent, WRITE_TIMEOUT_MS) == WAIT_OBJECT_0) {
+            written = GetOverlappedResult(link->port, &overlapped, &moved, FALSE) != FALSE &&
+                      moved == total;
+        } else {
+            abandonIo(link->port, &overlapped);
+        }
     }
     CloseHandle(overlapped.hEvent);
     return written;
@@ -217,7 +239,7 @@ namespace {
 DWORD nextReadSize(HANDLE port, DWORD asked) {
     COMSTAT status{};
     DWORD errors = 0;
-    if (!ClearCommError(port, &errors, &status) || status.cbInQue <= asked) {
+    if (!TARNLINK_READER_CALL(ClearCommError)(port, &errors, &status) || status.cbInQue <= asked) {
         return asked;
     }
     return status.cbInQue < READ_BUFFER_SIZE ? status.cbInQue : READ_BUFFER_SIZE;
@@ -240,6 +262,54 @@ bool deliver(SerialLink* link, const uint8_t* buffer, DWORD moved, DWORD& nextRe
     return !link->stopRequested.load();
 }
 
+// How one read ended: with `moved` bytes, cut short with none, or failed.
+enum class ReadEnd { MOVED, CUT_SHORT, FAILED };
+
+// A read is cut short by a cancel and, under Wine, times out when a write on the same port
+// is cancelled: neither says anything of the port.
+ReadEnd readEndOf(BOOL succeeded) {
+    if (succeeded) {
+        return ReadEnd::MOVED;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_OPERATION_ABORTED || error == ERROR_TIMEOUT ? ReadEnd::CUT_SHORT
+                                                                      : ReadEnd::FAILED;
+}
+
+// Reads that end with nothing (cut short, or 0 bytes) one after another. Nothing in our
+// time-outs ends a read empty, but drivers do, after an unplug or on resume: reissued at
+// once they would spin a core and, completing before the wait, never let the stop be seen.
+class FruitlessReads {
+  public:
+    enum class Verdict { READ_AGAIN, STOP, PORT_LOST };
+
+    /// A read brought bytes: the port works.
+    void reset() { m_count = 0; }
+
+    /// A read brought nothing. The first is read again at once; from the second on, a
+    /// port that no longer answers ClearCommError is gone, and so is one that has brought
+    /// nothing for FRUITLESS_READ_LIMIT reads; otherwise the reader pauses, watching the stop.
+    Verdict next(const SerialLink* link) {
+        ++m_count;
+        if (m_count < 2) {
+            return Verdict::READ_AGAIN;
+        }
+        COMSTAT status{};
+        DWORD errors = 0;
+        if (!TARNLINK_READER_CALL(ClearCommError)(link->port, &errors, &status) ||
+            m_count >= FRUITLESS_READ_LIMIT) {
+            return Verdict::PORT_LOST;
+        }
+        if (WaitForSingleObject(link->stop, FRUITLESS_READ_PAUSE_MS) == WAIT_OBJECT_0) {
+            return Verdict::STOP;
+        }
+        return Verdict::READ_AGAIN;
+    }
+
+  private:
+    int m_count = 0;
+};
+
 }  // namespace
 
 uint32_t serialLinkReader(SerialLink* link) {
@@ -253,51 +323,70 @@ uint32_t serialLinkReader(SerialLink* link) {
     const HANDLE waitSet[2] = {overlapped.hEvent, link->stop};
     DWORD nextRead = 1;
     bool pending = false;
+    FruitlessReads fruitless;
     uint32_t result = 0;
     for (;;) {
+        ReadEnd end = ReadEnd::FAILED;
+        DWORD moved = 0;
         if (!pending) {
-            DWORD moved = 0;
-            if (ReadFile(link->port, buffer, nextReadSize(link->port, nextRead), nullptr,
-                         &overlapped)) {
+            // Reads that complete at once never reach the wait below, which sees the stop.
+            if (link->stopRequested.load()) {
+                result = 1;
+                break;
+            }
+            if (TARNLINK_READER_CALL(ReadFile)(
+                    link->port, buffer, nextReadSize(link->port, nextRead), nullptr, &overlapped)) {
                 // Completed at once; the count is fetched as for a read that waited.
-                if (!GetOverlappedResult(link->port, &overlapped, &moved, FALSE)) {
-                    result = 0;
-                    break;
-                }
-                if (!deliver(link, buffer, moved, nextRead)) {
+                end = readEndOf(TARNLINK_READER_CALL(GetOverlappedResult)(link->port, &overlapped,
+                                                                          &moved, FALSE));
+            } else if (GetLastError() == ERROR_IO_PENDING) {
+                pending = true;
+                continue;
+            } else {
+                end = readEndOf(FALSE);
+            }
+        } else {
+            const DWORD woken = WaitForMultipleObjects(2, waitSet, FALSE, READ_WAIT_MS);
+            if (woken == WAIT_OBJECT_0 + 1) {
+                result = 1;
+                break;
+            }
+            if (woken == WAIT_TIMEOUT) {
+                continue;  // the read stays outstanding
+            }
+            if (woken != WAIT_OBJECT_0) {
+                // The wait itself failed: pause, but let a stop end the reader now.
+                if (WaitForSingleObject(link->stop, FAILED_WAIT_PAUSE_MS) == WAIT_OBJECT_0 ||
+                    link->stopRequested.load()) {
                     result = 1;
                     break;
                 }
                 continue;
             }
-            if (GetLastError() != ERROR_IO_PENDING) {
-                result = 0;
-                break;
-            }
-            pending = true;
-        }
-        const DWORD woken = WaitForMultipleObjects(2, waitSet, FALSE, READ_WAIT_MS);
-        if (woken == WAIT_OBJECT_0) {
             pending = false;
-            DWORD moved = 0;
-            if (GetOverlappedResult(link->port, &overlapped, &moved, FALSE)) {
-                if (!deliver(link, buffer, moved, nextRead)) {
-                    result = 1;
-                    break;
-                }
-            } else if (GetLastError() != ERROR_OPERATION_ABORTED) {
-                result = 0;
+            end = readEndOf(
+                TARNLINK_READER_CALL(GetOverlappedResult)(link->port, &overlapped, &moved, FALSE));
+        }
+
+        if (end == ReadEnd::FAILED) {
+            break;  // the device is gone (access denied, bad command, removed) or broken
+        }
+        if (end == ReadEnd::MOVED && moved > 0) {
+            fruitless.reset();
+            if (!deliver(link, buffer, moved, nextRead)) {
+                result = 1;
                 break;
             }
-        } else if (woken == WAIT_OBJECT_0 + 1) {
-            result = 1;
+            continue;
+        }
+        const FruitlessReads::Verdict verdict = fruitless.next(link);
+        if (verdict != FruitlessReads::Verdict::READ_AGAIN) {
+            result = verdict == FruitlessReads::Verdict::STOP ? 1 : 0;
             break;
-        } else if (woken != WAIT_TIMEOUT) {
-            Sleep(FAILED_WAIT_PAUSE_MS);
         }
     }
     if (pending) {
-        abandonRead(link->port, &overlapped);
+        abandonIo(link->port, &overlapped);
     }
     CloseHandle(overlapped.hEvent);
     return result;

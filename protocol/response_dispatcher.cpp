@@ -95,6 +95,7 @@ void cryptRead(const uint8_t* payload) {
 // Any other answer the worker waits for: accepted once per request, then signalled.
 void acknowledge(uint8_t command) {
     if (takeAwaitedAnswer(g_transfer, command)) {
+        TARNLINK_TEST_SEAM(ANSWER_ACCEPTED, command);
         signalAck();
     }
 }
@@ -157,6 +158,7 @@ void handleResponse(uint8_t command, const uint8_t* payload) {
         case CMD_ENABLE:
             if (state == STATE_ENABLE && takeAwaitedAnswer(g_transfer, CMD_ENABLE)) {
                 g_transfer.result.store(SUCCESS);
+                TARNLINK_TEST_SEAM(ANSWER_ACCEPTED, CMD_ENABLE);
                 signalAck();
             }
             break;

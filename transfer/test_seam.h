@@ -13,6 +13,7 @@ enum class TestSeam : uint8_t {
     COUNTERS_PRESET,   ///< worker: packetIndex and address preset, nothing sent yet
     ANSWER_TAKEN,      ///< worker: its wait ended with its answer taken, nothing changed yet
     READ_ACCEPTED,     ///< reader: a read answer was taken, not yet signalled; detail: address
+    ANSWER_ACCEPTED,   ///< reader: another answer was taken, not yet signalled; detail: command
     RESPONSE_HANDLED,  ///< reader: a response frame has been dealt with; detail: command << 16 |
                        ///< address
     FILE_CLOSE,        ///< the transfer's file was closed; failing makes the close count as failed

@@ -91,6 +91,9 @@ struct TransferContext {
     /// The one answer the worker waits for, armed before each send (expectAnswer) and
     /// taken by the dispatcher when it accepts that answer (takeAwaitedAnswer); 0 once taken.
     std::atomic<uint32_t> awaitedAnswer{0};
+    /// The link's reader ended because the port went away (an adapter unplugged); set by
+    /// the reader, cleared by each start. The worker then ends with SERIALPORT_ERROR.
+    std::atomic<bool> portLost{false};
 };
 
 /// Worker, before it sends a request: one answer with the command code `command` (for a

@@ -54,6 +54,27 @@ void releaseAbandonedTransfer(void* context) {
     ctx.readerOwnsTransfer.store(false);
 }
 
+// Runs on the reader thread when it has lost the port: the worker's wait ends now rather
+// than after its retries. The event stays valid until the link is closed.
+void notePortLost(void* context) {
+    auto& ctx = *static_cast<TransferContext*>(context);
+    ctx.portLost.store(true);
+    if (AutoResetEvent* ack = ctx.ackEvent.load()) {
+        ack->signal();
+    }
+}
+
+// Ends the transfer for a lost port, unless it has ended already or the user cancelled it.
+void endForLostPort(TransferContext& ctx) {
+    uint8_t state = ctx.state.load();
+    while (state != STATE_IDLE && state != STATE_CANCEL) {
+        if (ctx.state.compare_exchange_weak(state, STATE_IDLE)) {
+            ctx.result.store(SERIALPORT_ERROR);
+            return;
+        }
+    }
+}
+
 // Closes the link. False when the close gave up on a reader stuck in its callback: that
 // reader then owns the event, the image and the file, and releases them when it ends.
 bool closeLink(TransferContext& ctx) {
@@ -103,7 +124,9 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
     // frame or be overwritten by the reader's own store.
     g_frameReceiver.parseState.store(RX_HUNT);
     ctx.awaitedAnswer.store(0);
-    SerialLink* link = serialLinkOpen(start.portPath, frameReceiverFeed, nullptr);
+    ctx.portLost.store(false);
+    SerialLink* link =
+        serialLinkOpen(start.portPath, frameReceiverFeed, nullptr, notePortLost, &ctx);
     if (link == nullptr) {
         ctx.worker.store(false);
         notifyResult(SERIALPORT_ERROR);
@@ -196,18 +219,30 @@ bool advanceState(TransferContext& ctx, uint8_t from, uint8_t to) {
 bool waitForAnswer(TransferContext& ctx, AutoResetEvent& ack, uint32_t timeoutMs) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool timedOut = false;
     for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0 ||
-            ack.wait(static_cast<uint32_t>(left)) == AutoResetEvent::WaitResult::TIMEOUT) {
-            return false;
-        }
+        // The token decides, not the signal: the dispatcher takes an answer first and
+        // signals after its work (a crypt block's write to a slow disk), which may outlast
+        // the wait. An answer taken counts, even one that came before a lost port.
         if (awaitedAnswerTaken(ctx)) {
             TARNLINK_TEST_SEAM(ANSWER_TAKEN, 0);
             return true;
         }
-        if (ctx.state.load() == STATE_IDLE) {
+        if (ctx.portLost.load()) {
+            endForLostPort(ctx);
+            return true;
+        }
+        if (timedOut) {
+            return false;
+        }
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 ||
+            ack.wait(static_cast<uint32_t>(left)) == AutoResetEvent::WaitResult::TIMEOUT) {
+            timedOut = true;  // one more look at the token
+            continue;
+        }
+        if (ctx.state.load() == STATE_IDLE && !awaitedAnswerTaken(ctx)) {
             return true;  // the dispatcher ended the transfer with a signal
         }
         // A signal that belongs to an answer taken earlier, late: wait on for the rest.

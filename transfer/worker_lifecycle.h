@@ -56,8 +56,10 @@ bool createAckEvent(TransferContext& ctx);
 bool advanceState(TransferContext& ctx, uint8_t from, uint8_t to);
 
 /// Waits at most `timeoutMs` for the answer armed with expectAnswer before the send. True
-/// once the dispatcher has taken it, or has ended the transfer with a signal; a signal
-/// left over from an earlier answer does not end the wait. False when the time ran out.
+/// once the dispatcher has taken it (even when its signal comes after the time ran out), or
+/// has ended the transfer with a signal, or when the link has lost the port: the transfer
+/// then ends here with SERIALPORT_ERROR, unless it has ended or was cancelled. A signal left
+/// over from an earlier answer does not end the wait. False when the time ran out.
 /// Worker thread.
 bool waitForAnswer(TransferContext& ctx, AutoResetEvent& ack, uint32_t timeoutMs);
 

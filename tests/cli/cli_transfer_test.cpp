@@ -288,6 +288,44 @@ TEST_F(CliTransferTest, InterruptCancelsAndFreesThePort) {
     EXPECT_EQ(again.exitCode, 0) << again.err;
 }
 
+// An adapter unplugged in the middle of a transfer: the target's pseudo-terminal closes and
+// its node goes away. The port is named as the user gave it (here a symlink to the node).
+class CliLostPortTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CliLostPortTest, NamesThePortThatWentAwayAndEndsAtOnce) {
+    const bool load = std::string(GetParam()) == "load";
+    TempDir dir;
+    sim::SimOptions slow;
+    slow.delayMs = 10;  // about 50 blocks a second
+    slow.linkPath = dir.file("ttyBoard");
+    slow.flashIn = dir.write("flash.bin", sampleImage(256 * 64));
+    auto target = startSim(slow);
+    const std::string file =
+        load ? dir.write("image.bin", sampleImage(256 * 64)) : dir.file("crypt.bin");
+    CliProcess cli({GetParam(), file, "--port", slow.linkPath, "--json", "--verbose"});
+    ASSERT_TRUE(
+        cli.waitForStderr(load ? "Sending Data Packet 5" : "Reading crypto binary: 5", 20000))
+        << cli.currentStderr();
+    const auto unplugged = std::chrono::steady_clock::now();
+    target->stop();
+    CliResult r = cli.wait(10000);
+    const std::string detail =
+        slow.linkPath + ": the port went away during the transfer (adapter unplugged?)";
+    EXPECT_EQ(r.exitCode, 10) << r.err;
+    const std::vector<std::string> err = lines(r.err);
+    ASSERT_GE(err.size(), 2u);
+    EXPECT_EQ(err[err.size() - 2], "SERIALPORT_ERROR");
+    EXPECT_EQ(err.back(), detail);
+    const nlohmann::json j = parseJson(r.out);
+    EXPECT_EQ(j["name"], "SERIALPORT_ERROR");
+    EXPECT_EQ(j["detail"], detail);
+    // The retries alone would take 3 s before blaming the target.
+    EXPECT_LT(std::chrono::steady_clock::now() - unplugged, std::chrono::milliseconds(2000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, CliLostPortTest, ::testing::Values("load", "crypt"),
+                         [](const auto& info) { return std::string(info.param); });
+
 TEST_F(CliTransferTest, SecondInterruptQuitsAtOnce) {
     // Writes go unanswered: the cancel waits for the end of a 500 ms wait, so the second
     // Ctrl-C comes while the transfer still runs.

@@ -1,6 +1,7 @@
 // The Linux side of a COM port for a Windows test under Wine: a pseudo-terminal mapped into
 // the prefix as \\.\COM<n>, whose far end echoes every byte back, keeps every byte it got
-// in a file and writes the port's line settings to another, as Linux sees them.
+// in a file and writes the port's line settings to another, as Linux sees them. The program
+// steers it through files it makes in the same folder.
 //
 //   tarnlink_com_peer WINE_RUN PREFIX PROGRAM.exe [ARGS...]
 //
@@ -8,6 +9,10 @@
 // TARNLINK_TEST_PEER_DIR=<a folder of its own> added to the environment; in that folder:
 //   received.bin  every byte the program wrote to the port, in order
 //   line.txt      the port's settings, one "name=value" a line, rewritten on each change
+//   hold          while it exists, the peer reads nothing: the port's buffers fill up, as
+//                 with a target that has stopped taking data
+//   hangup        once it exists, the peer closes the pseudo-terminal's master: the port
+//                 hangs up and its device node goes away, as an unplugged adapter's does
 // The port starts out hostile (9600 7O2, XON/XOFF, CR/LF mapping, echo), so that what the
 // program finds there is what it set itself. Exits with the program's status.
 #include <fcntl.h>
@@ -141,7 +146,7 @@ int main(int argc, char** argv) {
     // The prefix must exist before its dosdevices can take a link.
     (void)runAndWait({wineRun, prefix, "cmd", "/c", "exit", "0"}, environ);
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     char slave[128] = {};
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
         ptsname_r(master, slave, sizeof slave) != 0) {
@@ -158,6 +163,8 @@ int main(int argc, char** argv) {
     }
     const std::string receivedPath = dir + "/received.bin";
     const std::string linePath = dir + "/line.txt";
+    const std::string holdPath = dir + "/hold";
+    const std::string hangUpPath = dir + "/hangup";
     const int received =
         ::open(receivedPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (received < 0) {
@@ -215,6 +222,14 @@ int main(int argc, char** argv) {
         if (done == child) {
             break;
         }
+        if (master >= 0 && ::access(hangUpPath.c_str(), F_OK) == 0) {
+            ::close(master);
+            master = -1;
+        }
+        if (master < 0 || ::access(holdPath.c_str(), F_OK) == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
         termios tio{};
         if (tcgetattr(master, &tio) == 0) {
             const std::string line = describe(tio);
@@ -243,10 +258,14 @@ int main(int argc, char** argv) {
     }
 
     ::unlink(link.c_str());
-    ::close(master);
+    if (master >= 0) {
+        ::close(master);
+    }
     ::close(received);
     ::unlink(receivedPath.c_str());
     ::unlink(linePath.c_str());
+    ::unlink(holdPath.c_str());
+    ::unlink(hangUpPath.c_str());
     ::rmdir(dir.c_str());
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);

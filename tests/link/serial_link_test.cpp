@@ -47,9 +47,14 @@ struct Received {
     std::vector<uint8_t> bytes;
     std::vector<int32_t> counts;
     int32_t nextReadSize = 1;
+    std::atomic<std::thread::id> readerThread{};
+    // The link's reports of a lost port, and whether the last came on the reader thread.
+    std::atomic<int> lostCalls{0};
+    std::atomic<bool> lostOnReaderThread{false};
 
     static int32_t feed(const uint8_t* data, int32_t count, void* context) {
         auto* self = static_cast<Received*>(context);
+        self->readerThread = std::this_thread::get_id();
         std::lock_guard lock(self->mutex);
         self->bytes.insert(self->bytes.end(), data, data + count);
         self->counts.push_back(count);
@@ -65,6 +70,12 @@ struct Received {
     size_t callCount() {
         std::lock_guard lock(mutex);
         return counts.size();
+    }
+
+    static void lost(void* context) {
+        auto* self = static_cast<Received*>(context);
+        self->lostOnReaderThread = std::this_thread::get_id() == self->readerThread.load();
+        ++self->lostCalls;
     }
 };
 
@@ -376,9 +387,11 @@ TEST(SerialLineSettings, ReadBackRejectsEveryPartThatDidNotTake) {
 TEST(SerialLink, CloseWhileTheReaderWaitsEndsItAtOnceAndReleasesEverything) {
     const auto fdsBefore = test::openFileDescriptors();
     const int threadsBefore = baselineThreadCount();
+    Received received;
     {
         PtyPair pty;
-        SerialLink* link = serialLinkOpen(pty.slavePath().c_str(), &ignoreBytes, nullptr);
+        SerialLink* link = serialLinkOpen(pty.slavePath().c_str(), &Received::feed, &received,
+                                          &Received::lost, &received);
         ASSERT_NE(link, nullptr) << serialLinkLastError();
         EXPECT_EQ(test::threadCount(), threadsBefore + 1);
         std::this_thread::sleep_for(Ms(150));  // the reader is inside its 1000 ms wait
@@ -389,22 +402,27 @@ TEST(SerialLink, CloseWhileTheReaderWaitsEndsItAtOnceAndReleasesEverything) {
     }
     EXPECT_EQ(test::waitForThreadCount(threadsBefore), threadsBefore);
     EXPECT_EQ(test::openFileDescriptors(), fdsBefore);
+    EXPECT_EQ(received.lostCalls.load(), 0) << "a requested stop is no lost port";
 }
 
-TEST(SerialLink, HangUpEndsTheReaderQuietlyAndCloseThenReturnsAtOnce) {
+TEST(SerialLink, HangUpEndsTheReaderReportsTheLostPortOnceAndCloseThenReturnsAtOnce) {
     const auto fdsBefore = test::openFileDescriptors();
     const int threadsBefore = baselineThreadCount();
     Received received;
     {
         PtyPair pty;
-        SerialLink* link = serialLinkOpen(pty.slavePath().c_str(), &Received::feed, &received);
+        SerialLink* link = serialLinkOpen(pty.slavePath().c_str(), &Received::feed, &received,
+                                          &Received::lost, &received);
         ASSERT_NE(link, nullptr) << serialLinkLastError();
         pty.write({0x5A});
         EXPECT_TRUE(received.waitForBytes(1, 3000));
         pty.closeMaster();
 
-        // The reader ends on the hang-up by itself: it neither spins nor waits for a stop.
+        // The reader ends on the hang-up by itself, neither spinning nor waiting for a stop,
+        // and says so at once.
         EXPECT_EQ(test::waitForThreadCount(threadsBefore, 3000), threadsBefore);
+        EXPECT_EQ(received.lostCalls.load(), 1);
+        EXPECT_TRUE(received.lostOnReaderThread.load());
         std::this_thread::sleep_for(Ms(300));
         EXPECT_EQ(received.callCount(), 1u);
 
@@ -415,6 +433,7 @@ TEST(SerialLink, HangUpEndsTheReaderQuietlyAndCloseThenReturnsAtOnce) {
         EXPECT_LT(elapsedMs(start), 200);
     }
     EXPECT_EQ(test::openFileDescriptors(), fdsBefore);
+    EXPECT_EQ(received.lostCalls.load(), 1);
 }
 
 TEST(SerialLink, CloseFromTheCallbackLetsTheReaderFreeTheLinkItself) {

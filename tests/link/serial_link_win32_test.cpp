@@ -4,11 +4,10 @@
 // themselves without it. The close gives up after 1.5 s here
 // (tests/support/short_link_close_wait.cpp); the programs wait 20 s.
 #include <windows.h>
-// After windows.h, whose types it uses.
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -24,42 +23,12 @@
 
 #include "link/serial_line_settings_win32.h"
 #include "link/serial_link.h"
+#include "tests/link/com_peer_port.h"
 
 namespace tarnlink {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Ms = std::chrono::milliseconds;
-
-long elapsedMs(Clock::time_point since) {
-    return static_cast<long>(std::chrono::duration_cast<Ms>(Clock::now() - since).count());
-}
-
-bool underWine() {
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-std::string env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-// "\\.\COM<n>" of the peer's port, or "" when the test runs without one.
-std::string testPort() {
-    const std::string name = env("TARNLINK_TEST_COM_PORT");
-    return name.empty() ? "" : "\\\\.\\" + name;
-}
-
-#define REQUIRE_TEST_PORT()                                                                     \
-    if (testPort().empty()) {                                                                   \
-        GTEST_SKIP() << "TARNLINK_TEST_COM_PORT is not set (run it through tarnlink_com_peer)"; \
-    }
-
-// A file the peer writes, by its Linux path: Wine's drive Z: is the Linux root.
-std::string peerFile(const char* name) {
-    return "Z:" + env("TARNLINK_TEST_PEER_DIR") + "/" + name;
-}
+using namespace test;
 
 std::vector<uint8_t> readWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -77,48 +46,6 @@ std::map<std::string, std::string> peerLine() {
         }
     }
     return values;
-}
-
-// Waits until `done` holds or `timeoutMs` has passed; the last look decides.
-template <typename Condition>
-bool waitUntil(Condition done, int timeoutMs) {
-    const auto deadline = Clock::now() + Ms(timeoutMs);
-    while (!done() && Clock::now() < deadline) {
-        std::this_thread::sleep_for(Ms(10));
-    }
-    return done();
-}
-
-int threadCount() {
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return -1;
-    }
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    const DWORD self = GetCurrentProcessId();
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        count += entry.th32OwnerProcessID == self ? 1 : 0;
-    }
-    CloseHandle(snapshot);
-    return count;
-}
-
-int waitForThreadCount(int expected) {
-    waitUntil([&] { return threadCount() == expected; }, 10000);
-    return threadCount();
-}
-
-double processCpuMs() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    const auto ms = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) |
-                                   t.dwLowDateTime) /
-               10000.0;
-    };
-    return ms(kernel) + ms(user);
 }
 
 // What the reader delivered, as the callback saw it. The callback returns `nextReadSize`.
@@ -222,6 +149,21 @@ TEST(SerialLineSettingsWin32, EveryByteAlteringFieldIsSetWhateverThePortHad) {
     EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
     EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
     EXPECT_TRUE(lineSettingsTook(dcb));
+}
+
+// A driver may report the rate its hardware really runs after a SetCommState that took.
+TEST(SerialLineSettingsWin32, ReadBackTakesARateWithinTwoPercent) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    setLineSettings(dcb);
+    for (const DWORD rate : {115200ul, 115384ul, 114285ul, 112896ul, 117504ul}) {
+        dcb.BaudRate = rate;
+        EXPECT_TRUE(lineSettingsTook(dcb)) << rate;
+    }
+    for (const DWORD rate : {117647ul, 112895ul, 9600ul, 230400ul}) {
+        dcb.BaudRate = rate;
+        EXPECT_FALSE(lineSettingsTook(dcb)) << rate;
+    }
 }
 
 TEST(SerialLinkWin32, OpenSetsTheLineAsBothWindowsAndLinuxSeeIt) {
@@ -344,6 +286,87 @@ TEST(SerialLinkWin32, IdleReaderWaitsWithoutSpinning) {
     EXPECT_TRUE(serialLinkClose(link));
     // A spinning reader takes a whole core; a waiting one next to nothing.
     EXPECT_LT(cpu, wall * 0.25) << cpu << " ms of CPU in " << wall << " ms";
+}
+
+// A target that stops taking data (a USB CDC target that no longer reads, a Bluetooth link
+// gone quiet): the peer stops reading until the port's buffers are full, and the write that
+// finds no room fails at its limit instead of holding the worker for good.
+TEST(SerialLinkWin32, WriteToAPortThatStopsTakingDataFailsWithinItsLimit) {
+    REQUIRE_TEST_PORT();
+    Received received;
+    received.nextReadSize = 256;
+    SerialLink* link = serialLinkOpen(testPort().c_str(), &Received::feed, &received);
+    ASSERT_NE(link, nullptr) << serialLinkLastError();
+    setPeerFile("hold", true);
+    std::atomic<bool> done{false};
+    std::atomic<int> written{0};
+    std::atomic<long> failedAfterMs{-1};
+    std::thread writer([&] {
+        const std::vector<uint8_t> chunk(255, 0x55);
+        for (int i = 0; i < 4000; ++i) {  // 1 MB: far more than any buffer on the way holds
+            const auto start = Clock::now();
+            if (!serialLinkWrite(link, chunk.data(), 255)) {
+                failedAfterMs = elapsedMs(start);
+                break;
+            }
+            ++written;
+        }
+        done = true;
+    });
+    const bool returned = waitUntil([&] { return done.load(); }, 30000);
+    setPeerFile("hold", false);  // the peer drains the port: a write still waiting ends
+    writer.join();
+    EXPECT_TRUE(returned) << "a write did not return";
+    EXPECT_GT(written.load(), 0);
+    EXPECT_GE(failedAfterMs.load(), 1500) << "no write failed, or one failed early";
+    EXPECT_LT(failedAfterMs.load(), 5000);
+
+    // The link still works both ways: a failed write costs the reader nothing.
+    const std::vector<uint8_t> marker = {0xA5, 0x5A, 0xC3};
+    EXPECT_TRUE(serialLinkWrite(link, marker.data(), static_cast<uint32_t>(marker.size())));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            std::lock_guard lock(received.mutex);
+            return received.bytes.size() >= marker.size() &&
+                   std::equal(marker.begin(), marker.end(), received.bytes.end() - 3);
+        },
+        10000))
+        << "the marker's echo did not come back";
+    EXPECT_TRUE(serialLinkClose(link));
+}
+
+// An adapter unplugged: the peer closes the pseudo-terminal's master, and its node goes away.
+TEST(SerialLinkWin32, HangUpEndsTheReaderAndReportsTheLostPortWithoutSpinning) {
+    REQUIRE_TEST_PORT();
+    struct Lost {
+        std::atomic<int> calls{0};
+        static void lost(void* context) { ++static_cast<Lost*>(context)->calls; }
+    } lost;
+    const int threadsBefore = threadCount();
+    Received received;
+    SerialLink* link =
+        serialLinkOpen(testPort().c_str(), &Received::feed, &received, &Lost::lost, &lost);
+    ASSERT_NE(link, nullptr) << serialLinkLastError();
+    const uint8_t byte = 0x5A;
+    ASSERT_TRUE(serialLinkWrite(link, &byte, 1));
+    EXPECT_TRUE(received.waitForBytes(1, 3000));  // the echo: the peer is there
+
+    const double cpuBefore = processCpuMs();
+    const auto unplugged = Clock::now();
+    setPeerFile("hangup", true);
+    const bool reported = waitUntil([&] { return lost.calls.load() > 0; }, 3000);
+    const long tookMs = elapsedMs(unplugged);
+    std::this_thread::sleep_for(Ms(300));
+    const double cpu = processCpuMs() - cpuBefore;
+    const long wall = elapsedMs(unplugged);
+    const auto closing = Clock::now();
+    EXPECT_TRUE(serialLinkClose(link));
+    EXPECT_LT(elapsedMs(closing), 500);
+    EXPECT_TRUE(reported) << "the reader did not report the lost port within 3 s";
+    EXPECT_LT(tookMs, 1500);
+    EXPECT_EQ(lost.calls.load(), 1);
+    EXPECT_LT(cpu, wall * 0.25) << cpu << " ms of CPU in " << wall << " ms";
+    EXPECT_EQ(waitForThreadCount(threadsBefore), threadsBefore);
 }
 
 TEST(SerialLinkWin32, CloseEndsTheWaitingReaderAtOnce) {

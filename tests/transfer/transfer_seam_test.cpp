@@ -3,6 +3,7 @@
 // now and then, made to happen every time.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <new>
 #include <set>
 #include <system_error>
+#include <thread>
 
 #include "protocol/frame_receiver.h"
 #include "protocol/frame_trace.h"
@@ -218,6 +220,81 @@ void startKind(Kind kind, const std::string& path, const std::string& port) {
         startCryptReadBack(path.c_str(), port.c_str());
     }
 }
+
+// The reader is held after it has taken an answer and before it signals, past the worker's
+// wait: a crypt block's write to a slow disk, or a reader pre-empted at the wrong instant.
+struct LateSignalCase {
+    const char* name;
+    Kind kind;
+    TestSeam seam;     ///< where the reader is held, once
+    uint32_t detail;   ///< at which answer: the command, or a read's block address
+    int holdMs;        ///< longer than the worker's wait (50 ms connecting, 500 ms a block)
+    uint8_t command;   ///< the request whose answer is held
+    uint16_t address;  ///< its block address (reads and writes)
+};
+
+void PrintTo(const LateSignalCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LateSignalTest : public SeamTransferTest,
+                       public ::testing::WithParamInterface<LateSignalCase> {
+  protected:
+    int sentCount(uint8_t command, uint16_t address) const {
+        int count = 0;
+        for (const auto& frame : hostFrames()) {
+            const bool addressed = command == 0x01 || command == 0x02;
+            count +=
+                frameCommand(frame) == command && (!addressed || frameAddress(frame) == address);
+        }
+        return count;
+    }
+};
+
+// An answer taken inside the wait counts, whenever its signal comes: the request is not
+// sent again, and the transfer ends as if the signal had been in time. The target, like a
+// board that has started its application after the enable, answers nothing after its end.
+TEST_P(LateSignalTest, AnswerTakenBeforeTheDeadlineCountsWhenItsSignalComesAfter) {
+    const LateSignalCase& c = GetParam();
+    const Bytes plain = patternImage(3 * 64, 18);
+    sim::SimOptions options;
+    options.once = true;
+    options.flashIn = m_dir.write("flash.bin", plain);
+    startSim(options);
+    std::atomic<int> holds{0};
+    test::ScopedTestSeams seams([&](TestSeam seam, uint32_t detail) {
+        if (seam == c.seam && detail == c.detail && holds.fetch_add(1) == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.holdMs));
+        }
+        return false;
+    });
+    const Bytes image = patternImage(3 * 64, 19);
+    const std::string path =
+        c.kind == Kind::DOWNLOAD ? m_dir.write("image.bin", image) : m_dir.file("crypt.bin");
+    startKind(c.kind, path, port());
+    const auto result = awaitResult(20000);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(*result, c.kind == Kind::DOWNLOAD ? SUCCESS : CRYPT_UPLOADED)
+        << transferResultName(*result);
+    EXPECT_GE(holds.load(), 1) << "the reader was not held";
+    EXPECT_EQ(sentCount(c.command, c.address), 1) << "the answered request was sent again";
+    EXPECT_EQ(g_transfer.repeats.load(), 0u);
+    if (c.kind == Kind::DOWNLOAD) {
+        EXPECT_EQ(m_sim->flash(), paddedImage(image));
+    } else {
+        EXPECT_EQ(test::readFile(path), sim::SimTarget::encrypt(plain));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, LateSignalTest,
+    ::testing::Values(
+        LateSignalCase{"Handshake", Kind::DOWNLOAD, TestSeam::ANSWER_ACCEPTED, 0x04, 300, 0x04, 0},
+        LateSignalCase{"Write", Kind::DOWNLOAD, TestSeam::ANSWER_ACCEPTED, 0x01, 800, 0x01, 0},
+        LateSignalCase{"VerifyRead", Kind::DOWNLOAD, TestSeam::READ_ACCEPTED, 16, 800, 0x02, 16},
+        LateSignalCase{"Enable", Kind::DOWNLOAD, TestSeam::ANSWER_ACCEPTED, 0x03, 800, 0x03, 0},
+        LateSignalCase{"CryptBlock", Kind::CRYPT, TestSeam::READ_ACCEPTED, 16, 800, 0x02, 16}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct ThreadFailureCase {
     const char* name;
