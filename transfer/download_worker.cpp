@@ -31,6 +31,20 @@ int32_t phaseProgress(uint16_t address, uint16_t imageWords, int32_t span = 50) 
     return static_cast<int32_t>(address) * span / static_cast<int32_t>(imageWords);
 }
 
+// The last block of a verify on its own has been read: the verdict over all blocks, and a
+// cancel that comes now has nothing left to stop. A verify that a lost port ended already
+// (the wait returns for that too) keeps its result.
+void finishVerify(TransferContext& c) {
+    const uint8_t verdict = c.verifyTally.differing.load() == 0 ? SUCCESS : VERIFY_FAILED;
+    uint8_t state = c.state.load();
+    while (state != STATE_IDLE) {
+        if (c.state.compare_exchange_weak(state, STATE_IDLE)) {
+            c.result.store(verdict);
+            return;
+        }
+    }
+}
+
 bool isLastBlock(uint16_t address, uint16_t imageWords) {
     return static_cast<uint32_t>(address) + BLOCK_WORDS >= imageWords;
 }
@@ -114,13 +128,11 @@ uint32_t downloadWorker(TransferContext* ctx) {
             if (waitForAnswer(c, ack, waitMs)) {
                 retries = 0;
                 budget = BLOCK_RETRIES;
-                if (nextState == STATE_IDLE) {
-                    // The enable was answered, or the last block of a verify: the transfer
-                    // is complete, and a cancel that comes now has nothing left to stop.
-                    if (verifyOnly) {
-                        c.result.store(c.verifyTally.differing.load() == 0 ? SUCCESS
-                                                                           : VERIFY_FAILED);
-                    }
+                if (nextState == STATE_IDLE && verifyOnly) {
+                    finishVerify(c);
+                } else if (nextState == STATE_IDLE) {
+                    // The enable was answered: the download is complete, and a cancel
+                    // that comes now has nothing left to stop.
                     c.state.store(STATE_IDLE);
                 } else {
                     advanceState(c, sentIn, nextState);

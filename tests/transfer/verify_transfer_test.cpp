@@ -222,6 +222,21 @@ TEST_F(VerifyTest, ACancelEndsItAndALoadAfterItWritesAndEnablesAgain) {
     EXPECT_EQ(commands.back(), CMD_ENABLE);
 }
 
+// The port goes away while the last block's read is awaited: the wait ends at once, and
+// what ends the verify is the lost port, not a verdict over the blocks read so far.
+TEST_F(VerifyTest, APortLostWhileTheLastBlockIsAwaitedIsNoVerdict) {
+    const Bytes image = patternImage(64, 14);
+    sim::SimOptions options;
+    options.muteCommand = CMD_READ;
+    startSimWithFlash(paddedImage(image), options);
+    startVerify(image.data(), image.size(), port().c_str(), 0);
+    ASSERT_TRUE(m_recorder->waitForStatus("Verifying Data Packet 0", 5000));
+    m_sim->stop();  // closes the master: the port hangs up as an unplugged adapter's does
+    ASSERT_EQ(awaitResult(5000), SERIALPORT_ERROR);
+    EXPECT_TRUE(g_transfer.portLost.load());
+    EXPECT_EQ(tally().compared.load(), 0u);
+}
+
 using DownloadImageTest = VerifyTest;
 
 TEST_F(DownloadImageTest, AnImageInMemoryIsCopiedAtTheStartAndFlashedAsAFileWouldBe) {
