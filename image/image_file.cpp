@@ -1,7 +1,5 @@
 #include "image/image_file.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -49,15 +47,6 @@ bool readUpTo(std::FILE* stream, std::vector<uint8_t>& bytes, size_t limit, int*
         }
     }
     return true;
-}
-
-// The size of a regular file, which a "too large" can name; none for a pipe or a device.
-std::optional<uint64_t> regularFileSize(std::FILE* stream) {
-    struct stat info {};
-    if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return std::nullopt;
-    }
-    return static_cast<uint64_t>(info.st_size);
 }
 
 LoadedImage failed(ImageFailure failure, std::string error, ImageFormat format) {

@@ -26,4 +26,12 @@ std::FILE* openImageSource(const std::string& path, int* error) {
     return stream;
 }
 
+std::optional<uint64_t> regularFileSize(std::FILE* stream) {
+    struct stat info {};
+    if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(info.st_size);
+}
+
 }  // namespace tarnlink

@@ -29,4 +29,12 @@ std::FILE* openImageSource(const std::string& path, int* error) {
     return stream;
 }
 
+std::optional<uint64_t> regularFileSize(std::FILE* stream) {
+    struct _stat64 info {};
+    if (_fstat64(_fileno(stream), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) {
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(info.st_size);
+}
+
 }  // namespace tarnlink
