@@ -37,16 +37,29 @@ uint16_t blockAddressOf(const uint8_t* payload) {
 
 void verifyRead(const uint8_t* payload) {
     const uint16_t blockAddress = blockAddressOf(payload);
-    // Fixed order: the comparison first, then the status, and only then the address.
+    // Fixed order: the comparison first, then the status, and only then the address. A
+    // verify on its own goes on past a differing block to count them all; a refused read
+    // ends it as it ends a load.
     const uint8_t verdict = verifyBlock(blockAddress, payload + BLOCK_DATA);
-    if (verdict == GENERAL_FAILURE || payload[STATUS] != 0) {
+    const bool differs = verdict == GENERAL_FAILURE;
+    const bool verifyOnly = g_transfer.verifyOnly.load() != 0;
+    if ((differs && !verifyOnly) || payload[STATUS] != 0) {
         endTransfer(VERIFY_FAILED);
         return;
     }
+    if (verdict == OUT_OF_SEQUENCE) {
+        return;
+    }
+    // Counted before the answer is taken, so that a worker that sees it taken finds it in
+    // the tally. The block is still awaited here: only this thread takes answers, and the
+    // worker arms nothing but this same read again while it waits.
+    if (verifyOnly) {
+        countVerifiedBlock(g_transfer, g_transfer.packetIndex.load(), blockAddress, differs);
+    }
     // Taken only after the comparison: once the worker sees its answer taken, the block
-    // it asked for has been compared equal. A second answer to the same read finds
-    // nothing left to take.
-    if (verdict == OUT_OF_SEQUENCE || !takeAwaitedAnswer(g_transfer, CMD_READ, blockAddress)) {
+    // it asked for has been compared. A second answer to the same read finds nothing left
+    // to take.
+    if (!takeAwaitedAnswer(g_transfer, CMD_READ, blockAddress)) {
         return;
     }
     TARNLINK_TEST_SEAM(READ_ACCEPTED, blockAddress);

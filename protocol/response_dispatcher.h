@@ -3,7 +3,8 @@
 // request in flight (signal ackEvent), end the transfer with a result, or ignore it. An
 // acknowledgement is given at most once per request: the dispatcher takes the answer that
 // the worker armed before it sent (expectAnswer), and a response with nothing to take is
-// ignored.
+// ignored. In a verify on its own (TransferContext::verifyOnly) a read-back block that
+// differs is counted in the verify tally and acknowledged like one that matches.
 
 #include <cstdint>
 

@@ -25,9 +25,24 @@ void showPacketStatus(const char* format, uint16_t packetIndex) {
     showStatus(text);
 }
 
-// Progress of the block at `address` within its phase: 0..49 in 32-bit arithmetic.
-int32_t phaseProgress(uint16_t address, uint16_t imageWords) {
-    return static_cast<int32_t>(address) * 50 / static_cast<int32_t>(imageWords);
+// Progress of the block at `address` within a phase that spans `span` percent: 0..span-1
+// in 32-bit arithmetic.
+int32_t phaseProgress(uint16_t address, uint16_t imageWords, int32_t span = 50) {
+    return static_cast<int32_t>(address) * span / static_cast<int32_t>(imageWords);
+}
+
+// The last block of a verify on its own has been read: the verdict over all blocks, and a
+// cancel that comes now has nothing left to stop. A verify that a lost port ended already
+// (the wait returns for that too) keeps its result.
+void finishVerify(TransferContext& c) {
+    const uint8_t verdict = c.verifyTally.differing.load() == 0 ? SUCCESS : VERIFY_FAILED;
+    uint8_t state = c.state.load();
+    while (state != STATE_IDLE) {
+        if (c.state.compare_exchange_weak(state, STATE_IDLE)) {
+            c.result.store(verdict);
+            return;
+        }
+    }
 }
 
 bool isLastBlock(uint16_t address, uint16_t imageWords) {
@@ -46,6 +61,28 @@ void startDownload(const char* imagePath, const char* portPath, uint8_t skipRese
     startTransfer(g_transfer, start);
 }
 
+void startDownloadImage(const uint8_t* image, size_t size, const char* portPath,
+                        uint8_t skipResetVector) {
+    TransferStart start;
+    start.imageBytes = image;
+    start.imageSize = size;
+    start.portPath = portPath;
+    start.body = downloadWorker;
+    start.skipResetVector = skipResetVector;
+    startTransfer(g_transfer, start);
+}
+
+void startVerify(const uint8_t* image, size_t size, const char* portPath, uint8_t skipResetVector) {
+    TransferStart start;
+    start.imageBytes = image;
+    start.imageSize = size;
+    start.portPath = portPath;
+    start.body = downloadWorker;
+    start.skipResetVector = skipResetVector;
+    start.verifyOnly = true;
+    startTransfer(g_transfer, start);
+}
+
 void cancelTransfer() {
     // Only a running transfer becomes STATE_CANCEL; a transfer that ends at this very
     // moment (STATE_IDLE stored by another thread) must stay idle.
@@ -60,7 +97,9 @@ uint32_t downloadWorker(TransferContext* ctx) {
         endTransferEarly(c, GENERAL_FAILURE);
         return 0;
     }
-    if (const uint8_t loaded = loadImage(c); loaded != SUCCESS) {
+    // An image given in memory was loaded by the start.
+    if (const uint8_t loaded = c.image.load() != nullptr ? uint8_t{SUCCESS} : loadImage(c);
+        loaded != SUCCESS) {
         endTransferEarly(c, loaded);
         return 0;
     }
@@ -74,6 +113,8 @@ uint32_t downloadWorker(TransferContext* ctx) {
         return 0;
     }
     const uint16_t imageWords = c.imageWords.load();
+    // A verify on its own skips from connect to the read-back and ends after its last block.
+    const bool verifyOnly = c.verifyOnly.load() != 0;
 
     uint32_t waitMs = 0;
     uint32_t retries = 0;
@@ -87,7 +128,9 @@ uint32_t downloadWorker(TransferContext* ctx) {
             if (waitForAnswer(c, ack, waitMs)) {
                 retries = 0;
                 budget = BLOCK_RETRIES;
-                if (nextState == STATE_IDLE) {
+                if (nextState == STATE_IDLE && verifyOnly) {
+                    finishVerify(c);
+                } else if (nextState == STATE_IDLE) {
                     // The enable was answered: the download is complete, and a cancel
                     // that comes now has nothing left to stop.
                     c.state.store(STATE_IDLE);
@@ -118,7 +161,7 @@ uint32_t downloadWorker(TransferContext* ctx) {
                     sendHandshake();
                 }
                 showStatus("Connecting to target...");
-                nextState = STATE_WRITE;
+                nextState = verifyOnly ? STATE_VERIFY_START : STATE_WRITE;
                 waitMs = CONNECT_WAIT_MS;
                 budget = CONNECT_RETRIES;
                 break;
@@ -145,14 +188,20 @@ uint32_t downloadWorker(TransferContext* ctx) {
                 if (retries == 0) {
                     c.address.store(static_cast<uint16_t>(c.address.load() + BLOCK_WORDS));
                     c.packetIndex.store(static_cast<uint16_t>(c.packetIndex.load() + 1));
-                    setProgress(
-                        static_cast<unsigned>(phaseProgress(c.address.load(), imageWords) + 50) &
-                        0xFF);
+                    // A load's read-back is its second half; a verify's, the whole of it.
+                    const uint16_t address = c.address.load();
+                    const int32_t progress = verifyOnly ? phaseProgress(address, imageWords, 100)
+                                                        : phaseProgress(address, imageWords) + 50;
+                    setProgress(static_cast<unsigned>(progress) & 0xFF);
                 }
                 showPacketStatus("Verifying Data Packet %d", c.packetIndex.load());
                 expectAnswer(c, CMD_READ, c.address.load());
                 sendRead(c.address.load());
-                nextState = isLastBlock(c.address.load(), imageWords) ? STATE_ENABLE : STATE_VERIFY;
+                if (!isLastBlock(c.address.load(), imageWords)) {
+                    nextState = STATE_VERIFY;
+                } else {
+                    nextState = verifyOnly ? STATE_IDLE : STATE_ENABLE;
+                }
                 waitMs = BLOCK_WAIT_MS;
                 budget = BLOCK_RETRIES;
                 break;

@@ -35,6 +35,11 @@ int32_t wordsForBytes(int64_t bytes) {
                                    : static_cast<int32_t>(words);
 }
 
+// The buffer of an image of `words` words: whole blocks.
+size_t bufferBytesFor(int32_t words) {
+    return (static_cast<size_t>(words) * 4 + BLOCK_BYTES - 1) / BLOCK_BYTES * BLOCK_BYTES;
+}
+
 }  // namespace
 
 int32_t imageWordCount(std::FILE* stream) {
@@ -56,8 +61,7 @@ uint8_t loadImage(TransferContext& ctx) {
     }
     ctx.imageWords.store(static_cast<uint16_t>(words));
 
-    const size_t bufferBytes = (static_cast<size_t>(words) * 4 + BLOCK_BYTES - 1) / BLOCK_BYTES *
-                               BLOCK_BYTES;
+    const size_t bufferBytes = bufferBytesFor(words);
     auto* buffer = static_cast<uint8_t*>(std::malloc(bufferBytes));
     if (buffer == nullptr) {
         return GENERAL_FAILURE;
@@ -85,6 +89,24 @@ uint8_t loadImage(TransferContext& ctx) {
         return BAD_IMAGE_FILE;
     }
     std::memset(buffer + filled, 0xFF, bufferBytes - filled);
+    ctx.image.store(buffer);
+    return SUCCESS;
+}
+
+uint8_t loadImageBytes(TransferContext& ctx, const uint8_t* bytes, size_t size) {
+    const int32_t words =
+        size > IMAGE_MAX_WORDS * 4u ? 0 : wordsForBytes(static_cast<int64_t>(size));
+    if (bytes == nullptr || words == 0) {
+        return BAD_IMAGE_FILE;
+    }
+    ctx.imageWords.store(static_cast<uint16_t>(words));
+    const size_t bufferBytes = bufferBytesFor(words);
+    auto* buffer = static_cast<uint8_t*>(std::malloc(bufferBytes));
+    if (buffer == nullptr) {
+        return GENERAL_FAILURE;
+    }
+    std::memcpy(buffer, bytes, size);
+    std::memset(buffer + size, 0xFF, bufferBytes - size);
     ctx.image.store(buffer);
     return SUCCESS;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The download's image buffer: the image file's bytes padded with 0xFF to a whole number
-// of 64-byte blocks. All three run on the download worker's thread.
+// of 64-byte blocks, or an image held in memory padded the same way. The file's run on the
+// download worker's thread.
 
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +19,12 @@ int32_t imageWordCount(std::FILE* stream);
 /// ctx.imageWords and ctx.image. SUCCESS, BAD_IMAGE_FILE (empty, too long, unsized or
 /// short read: nothing is kept) or GENERAL_FAILURE (no memory). The file stays open.
 uint8_t loadImage(TransferContext& ctx);
+
+/// Copies `size` bytes of an image held in memory into a new buffer (malloc; the worker
+/// frees it) padded as a file's would be, and sets ctx.imageWords and ctx.image. The same
+/// limits and results as loadImage: SUCCESS, BAD_IMAGE_FILE (0 or more than 262,140 bytes:
+/// nothing is kept) or GENERAL_FAILURE (no memory). Any one thread, before the worker runs.
+uint8_t loadImageBytes(TransferContext& ctx, const uint8_t* bytes, size_t size);
 
 /// Advances ctx.packetIndex and ctx.address to the next block and returns its 64 bytes
 /// inside ctx.image. Preset packetIndex to 0xFFFF and address to 0 before the first call.

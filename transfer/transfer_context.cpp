@@ -54,6 +54,25 @@ bool awaitedAnswerTaken(const TransferContext& ctx) {
     return ctx.awaitedAnswer.load() == 0;
 }
 
+void countVerifiedBlock(TransferContext& ctx, uint16_t index, uint16_t address, bool differs) {
+    VerifyTally& tally = ctx.verifyTally;
+    if (differs) {
+        if (tally.differing.fetch_add(1) == 0) {
+            tally.firstDifferingAddress.store(address);
+            tally.firstDiffering.store(index);
+        }
+    }
+    tally.compared.fetch_add(1);
+}
+
+void resetVerifyTally(TransferContext& ctx) {
+    VerifyTally& tally = ctx.verifyTally;
+    tally.compared.store(0);
+    tally.differing.store(0);
+    tally.firstDiffering.store(NO_BLOCK);
+    tally.firstDifferingAddress.store(0);
+}
+
 const char* transferResultMessage(unsigned result) {
     return result <= TRANSFER_RESULT_LAST ? kResultTexts[result].message : "";
 }

@@ -54,6 +54,18 @@ const char* transferResultMessage(unsigned result);
 /// The enumerator's name ("TARGET_TIMEOUT"); empty for unknown values. Static storage.
 const char* transferResultName(unsigned result);
 
+/// Index of no block: the first differing block of a verify that found none.
+inline constexpr uint32_t NO_BLOCK = 0xFFFFFFFF;
+
+/// What a verify-only transfer found, block by block; zeroed by each start and complete
+/// once its result has arrived. Written by the dispatcher, read by anyone.
+struct VerifyTally {
+    std::atomic<uint32_t> compared{0};               ///< blocks read back and compared
+    std::atomic<uint32_t> differing{0};              ///< of those, blocks unlike the image
+    std::atomic<uint32_t> firstDiffering{NO_BLOCK};  ///< index of the first one that differed
+    std::atomic<uint16_t> firstDifferingAddress{0};  ///< its target word address
+};
+
 struct TransferContext {
     std::atomic<uint8_t> state{STATE_IDLE};          ///< TransferState
     std::atomic<SerialLink*> link{nullptr};          ///< open link of the transfer
@@ -69,6 +81,10 @@ struct TransferContext {
     /// Block requests (write, read-back, enable) sent again because the target did not
     /// answer in time; zeroed by each start. Connect attempts are not counted.
     std::atomic<uint32_t> repeats{0};
+    /// 1: the download worker connects and reads every block back, writing and enabling
+    /// nothing; a differing block is counted in verifyTally, not an end. Set by each start.
+    std::atomic<uint8_t> verifyOnly{0};
+    VerifyTally verifyTally;
     /// A reader that the link's close gave up on still holds ackEvent, image and file; it
     /// releases them and clears this when it ends. No transfer starts until then.
     std::atomic<bool> readerOwnsTransfer{false};
@@ -93,6 +109,13 @@ bool takeAwaitedAnswer(TransferContext& ctx, uint8_t command, uint16_t address =
 
 /// Worker: true once the dispatcher has taken the answer that was armed last.
 bool awaitedAnswerTaken(const TransferContext& ctx);
+
+/// Dispatcher, verify only: counts the awaited block `index` at word address `address` as
+/// compared, and as differing when `differs`.
+void countVerifiedBlock(TransferContext& ctx, uint16_t index, uint16_t address, bool differs);
+
+/// Start operations: zeroes the tally for a new transfer.
+void resetVerifyTally(TransferContext& ctx);
 
 /// The program's one transfer context.
 extern TransferContext g_transfer;

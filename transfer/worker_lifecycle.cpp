@@ -12,6 +12,7 @@
 #include "link/serial_link.h"
 #include "platform/utf8_file.h"
 #include "protocol/frame_receiver.h"
+#include "transfer/image_buffer.h"
 #include "transfer/notifications.h"
 #include "transfer/test_seam.h"
 
@@ -105,7 +106,8 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
         return;
     }
     ctx.repeats.store(0);
-    if (start.filePath == nullptr || start.portPath == nullptr) {
+    resetVerifyTally(ctx);
+    if ((start.filePath == nullptr && start.imageBytes == nullptr) || start.portPath == nullptr) {
         ctx.worker.store(false);
         return;
     }
@@ -119,6 +121,7 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
     if (start.skipResetVector) {
         ctx.skipResetVector.store(*start.skipResetVector);
     }
+    ctx.verifyOnly.store(start.verifyOnly ? 1 : 0);
     // Before the open: the last transfer's reader has ended, and the new one may call the
     // receiver as soon as it runs, so a reset after the open could land in the middle of a
     // frame or be overwritten by the reader's own store.
@@ -135,14 +138,25 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
     ctx.link.store(link);
     TARNLINK_TEST_SEAM(LINK_OPENED, 0);
 
-    std::FILE* file = openTransferFile(start.filePath, start.fileMode);
-    if (file == nullptr) {
-        closeLink(ctx);
-        ctx.worker.store(false);
-        notifyResult(IMAGE_FILE_ERROR);
-        return;
+    if (start.imageBytes != nullptr) {
+        // Copied now: the caller's bytes need not outlive the start.
+        if (const uint8_t loaded = loadImageBytes(ctx, start.imageBytes, start.imageSize);
+            loaded != SUCCESS) {
+            closeLink(ctx);
+            ctx.worker.store(false);
+            notifyResult(loaded);
+            return;
+        }
+    } else {
+        std::FILE* file = openTransferFile(start.filePath, start.fileMode);
+        if (file == nullptr) {
+            closeLink(ctx);
+            ctx.worker.store(false);
+            notifyResult(IMAGE_FILE_ERROR);
+            return;
+        }
+        ctx.file.store(file);
     }
-    ctx.file.store(file);
     ctx.state.store(STATE_CONNECT);
 
     try {
@@ -156,6 +170,7 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
         ctx.state.store(STATE_IDLE);
         if (closeLink(ctx)) {
             closeFile(ctx);
+            std::free(ctx.image.exchange(nullptr));
         }
         ctx.worker.store(false);
         notifyResult(GENERAL_FAILURE);

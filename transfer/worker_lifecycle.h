@@ -2,6 +2,7 @@
 // What both kinds of transfer share: the start sequence on the user-interface thread, the
 // clean-up at the worker's end, and the state changes that must not lose a cancel.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -13,21 +14,26 @@ namespace tarnlink {
 using WorkerBody = uint32_t (*)(TransferContext* ctx);
 
 /// What a start operation asks for: the file (its name in UTF-8) and how to open it ("rb"
-/// for an image, "wb" for a crypt output), the port, the worker, and the verify option of
-/// a download (none for a read-back, which leaves it as it was).
+/// for an image, "wb" for a crypt output) or, instead of a file, an image held in memory
+/// (copied by the start); the port, the worker, the verify option of a download (none for
+/// a read-back, which leaves it as it was), and whether the download only verifies.
 struct TransferStart {
     const char* filePath = nullptr;
     const char* fileMode = nullptr;
+    const uint8_t* imageBytes = nullptr;
+    size_t imageSize = 0;
     const char* portPath = nullptr;
     WorkerBody body = nullptr;
     std::optional<uint8_t> skipResetVector;
+    bool verifyOnly = false;
 };
 
 /// Refuses while a transfer runs (DOWNLOAD_IN_PROGRESS) and while a reader that a close
-/// gave up on still holds the last transfer's data (SERIALPORT_ERROR), opens the link and the file,
-/// sets STATE_CONNECT and starts the worker on a detached thread. A failed start undoes
-/// what it opened and reports at once through notifyResult; a null path does nothing.
-/// User-interface thread.
+/// gave up on still holds the last transfer's data (SERIALPORT_ERROR), opens the link and the
+/// file (or copies the image given in memory: BAD_IMAGE_FILE for 0 or more than 262,140
+/// bytes), sets STATE_CONNECT and starts the worker on a detached thread. A failed start
+/// undoes what it opened and reports at once through notifyResult; a null path (and no
+/// image in memory) does nothing. User-interface thread.
 void startTransfer(TransferContext& ctx, const TransferStart& start);
 
 /// The worker's end, with `state` already STATE_IDLE: closes the link (which stops the

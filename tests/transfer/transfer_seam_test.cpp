@@ -183,6 +183,36 @@ TEST_F(SeamTransferTest, CryptBlockAnsweredTwiceIsWrittenOnce) {
     EXPECT_EQ(readAddresses(), (std::vector<uint16_t>{0, 16, 32, 48, 64}));
 }
 
+// A verify on its own against a target that answers every read twice, the worker held after
+// each first answer until the reader has dealt with the second: a block is counted once,
+// the changed one as the only difference, and its late twin is not taken for the next block.
+TEST_F(SeamTransferTest, VerifyCountsABlockAnsweredTwiceOnce) {
+    sim::SimOptions options;
+    options.answerTwice = true;
+    const Bytes image = patternImage(4 * 64, 14);
+    Bytes flash = image;
+    flash[2 * 64 + 7] ^= 0x01;
+    options.flashIn = m_dir.write("flash.bin", flash);
+    startSim(options);
+    int heldOpen = 0;
+    test::ScopedTestSeams seams([&](TestSeam seam, uint32_t detail) {
+        if (seam == TestSeam::RESPONSE_HANDLED) {
+            m_progress.handled(detail);
+        } else if (seam == TestSeam::ANSWER_TAKEN && g_transfer.state.load() == STATE_VERIFY) {
+            const uint32_t key = readAnswerKey(g_transfer.address.load());
+            heldOpen += m_progress.waitUntil([&] { return m_progress.handledCount(key) >= 2; });
+        }
+        return false;
+    });
+    startVerify(image.data(), image.size(), port().c_str(), 0);
+    ASSERT_EQ(awaitResult(20000), VERIFY_FAILED);
+    EXPECT_EQ(heldOpen, 4);
+    EXPECT_EQ(g_transfer.verifyTally.compared.load(), 4u);
+    EXPECT_EQ(g_transfer.verifyTally.differing.load(), 1u);
+    EXPECT_EQ(g_transfer.verifyTally.firstDiffering.load(), 2u);
+    EXPECT_EQ(readAddresses(), (std::vector<uint16_t>{0, 16, 32, 48}));
+}
+
 // A read-back that goes on past block 4095: the address wraps from 0xFFF0 to 0 and the
 // reads go on. The worker's counters are set as if 4094 blocks had been read already.
 TEST_F(SeamTransferTest, CryptAddressWrapsPastTheLastBlockAndTheReadsGoOn) {
