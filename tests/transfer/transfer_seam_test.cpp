@@ -307,8 +307,9 @@ TEST_P(LateSignalTest, AnswerTakenBeforeTheDeadlineCountsWhenItsSignalComesAfter
     EXPECT_EQ(*result, c.kind == Kind::DOWNLOAD ? SUCCESS : CRYPT_UPLOADED)
         << transferResultName(*result);
     EXPECT_GE(holds.load(), 1) << "the reader was not held";
+    // Only the held request is counted: on a busy machine another request may time out once
+    // (50 ms while connecting) and be sent again, as the protocol allows.
     EXPECT_EQ(sentCount(c.command, c.address), 1) << "the answered request was sent again";
-    EXPECT_EQ(g_transfer.repeats.load(), 0u);
     if (c.kind == Kind::DOWNLOAD) {
         EXPECT_EQ(m_sim->flash(), paddedImage(image));
     } else {
