@@ -61,26 +61,29 @@ void startDownload(const char* imagePath, const char* portPath, uint8_t skipRese
     startTransfer(g_transfer, start);
 }
 
-void startDownloadImage(const uint8_t* image, size_t size, const char* portPath,
-                        uint8_t skipResetVector) {
+namespace {
+
+TransferStart imageInMemory(const uint8_t* image, size_t size, const char* portPath,
+                            uint8_t skipResetVector, bool verifyOnly) {
     TransferStart start;
     start.imageBytes = image;
     start.imageSize = size;
     start.portPath = portPath;
     start.body = downloadWorker;
     start.skipResetVector = skipResetVector;
-    startTransfer(g_transfer, start);
+    start.verifyOnly = verifyOnly;
+    return start;
+}
+
+}  // namespace
+
+void startDownloadImage(const uint8_t* image, size_t size, const char* portPath,
+                        uint8_t skipResetVector) {
+    startTransfer(g_transfer, imageInMemory(image, size, portPath, skipResetVector, false));
 }
 
 void startVerify(const uint8_t* image, size_t size, const char* portPath, uint8_t skipResetVector) {
-    TransferStart start;
-    start.imageBytes = image;
-    start.imageSize = size;
-    start.portPath = portPath;
-    start.body = downloadWorker;
-    start.skipResetVector = skipResetVector;
-    start.verifyOnly = true;
-    startTransfer(g_transfer, start);
+    startTransfer(g_transfer, imageInMemory(image, size, portPath, skipResetVector, true));
 }
 
 void cancelTransfer() {
