@@ -16,6 +16,7 @@
 #include "cli/report/transfer_events.h"
 #include "cli/station/station_plan.h"
 #include "cli/system/append_file.h"
+#include "cli/system/program_arguments.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {
@@ -99,8 +100,8 @@ int runTransferCommand(CliOptions options) {
 int main(int argc, char** argv) {
     using namespace tarnlink;
     CliOptions options;
-    const int parsed = parseCommandLine(std::vector<std::string>(argv, argv + argc), options,
-                                        std::cout, std::cerr);
+    const int parsed =
+        parseCommandLine(programArguments(argc, argv), options, std::cout, std::cerr);
     if (parsed != PARSE_RUN) {
         return parsed;
     }
