@@ -21,6 +21,7 @@
 #include "cli/report/transfer_events.h"
 #include "cli/system/terminal.h"
 #include "link/serial_link.h"
+#include "platform/utf8_path.h"
 #include "protocol/exchange_timing.h"
 #include "transfer/crypt_worker.h"
 #include "transfer/download_worker.h"
@@ -95,8 +96,8 @@ bool printsResultLines(const CliOptions& options) {
 // An existing OUTPUT (a dangling symlink too) is kept unless --force says otherwise.
 bool outputMayBeWritten(const CliOptions& options) {
     std::error_code error;
-    return options.force ||
-           !std::filesystem::exists(std::filesystem::symlink_status(options.file, error));
+    return options.force || !std::filesystem::exists(
+                                std::filesystem::symlink_status(pathFromUtf8(options.file), error));
 }
 
 TransferReport reportBase(const CliOptions& options) {
