@@ -51,7 +51,7 @@ void ConsoleTarget::showStatus(const char* text) {
     switch (m_settings.mode) {
         case OutputMode::PLAIN:
             if (m_settings.verbose || !stepLine.empty()) {
-                writeText(m_settings.text, m_settings.verbose ? status.c_str() : stepLine + "\n");
+                writeText(m_settings.text, (m_settings.verbose ? status : stepLine) + "\n");
                 std::fflush(m_settings.text);
             }
             break;
