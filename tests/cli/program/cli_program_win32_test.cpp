@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -490,6 +491,33 @@ TEST_F(CliWin32Good, HelpAndDoctorSpeakOfThisPlatform) {
     EXPECT_NE(help.out.find("crypt-COM3.bin"), std::string::npos) << help.out;
 }
 
+// tarnlink-cli.exe's manifest, as the system reads it: paths past MAX_PATH where the system
+// allows them, and Windows 7 to 11 as the systems it is made for.
+TEST_F(CliWin32Good, ManifestAllowsLongPathsAndNamesItsSystems) {
+    const std::wstring program = wide(cliPath());
+    ACTCTXW request{};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = program.c_str();
+    request.lpResourceName = MAKEINTRESOURCEW(1);
+    const HANDLE context = CreateActCtxW(&request);
+    ASSERT_NE(context, INVALID_HANDLE_VALUE) << "no manifest: error " << GetLastError();
+    wchar_t value[64] = L"";
+    SIZE_T written = 0;
+    EXPECT_TRUE(QueryActCtxSettingsW(0, context,
+                                     L"http://schemas.microsoft.com/SMI/2016/WindowsSettings",
+                                     L"longPathAware", value, 64, &written));
+    EXPECT_EQ(std::wstring(value), L"true");
+    std::vector<char> compatibility(4096);
+    SIZE_T size = 0;
+    EXPECT_TRUE(QueryActCtxW(0, context, nullptr, CompatibilityInformationInActivationContext,
+                             compatibility.data(), compatibility.size(), &size));
+    DWORD systems = 0;
+    std::memcpy(&systems, compatibility.data(), sizeof systems);
+    EXPECT_EQ(systems, 4u);  // 7, 8, 8.1, 10 and 11
+    ReleaseActCtx(context);
+}
+
 TEST_F(CliWin32Good, PortInUseIsNotTestableHere) {
     GTEST_SKIP() << "Wine opens a COM port twice despite share mode 0, so a second program "
                     "is never refused; Windows answers ERROR_ACCESS_DENIED (in use)";
@@ -690,6 +718,71 @@ TEST_F(CliWin32Console, SecondCtrlCQuitsAtOnce) {
     pressCtrlC();
     EXPECT_EQ(run.wait(5000), static_cast<long long>(STATUS_CONTROL_C_EXIT)) << run.err();
     EXPECT_NE(run.err().find("Interrupted again"), std::string::npos) << run.err();
+}
+
+// The names a Western system's console cannot spell in its code page (437) show there as
+// they are: the program writes the console's own UTF-16. The console is a screen buffer of
+// its own, read back afterwards.
+TEST_F(CliWin32Console, NamesInAnyScriptShowOnTheConsole) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const HANDLE screen =
+        CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  &inheritable, CONSOLE_TEXTMODE_BUFFER, nullptr);
+    if (screen == INVALID_HANDLE_VALUE) {
+        GTEST_SKIP() << "no console here (error " << GetLastError()
+                     << "): run it under a pseudo-terminal";
+    }
+    const UINT codePage = GetConsoleOutputCP();
+    SetConsoleOutputCP(437);
+    const std::string missing = makeNonAnsiFolder(m_dir) + "\\" + test::NON_ANSI_NAME + ".bin";
+    const HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, 0, &inheritable,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul;
+    startup.hStdOutput = nul;
+    startup.hStdError = screen;
+    std::wstring line =
+        L"\"" + wide(cliPath()) + L"\" load \"" + wide(missing) + L"\" --port " + wide(port(0));
+    PROCESS_INFORMATION info{};
+    const bool started = CreateProcessW(wide(cliPath()).c_str(), line.data(), nullptr, nullptr,
+                                        TRUE, 0, nullptr, nullptr, &startup, &info);
+    CloseHandle(nul);
+    DWORD status = 0;
+    if (started) {
+        EXPECT_EQ(WaitForSingleObject(info.hProcess, 30000), WAIT_OBJECT_0);
+        GetExitCodeProcess(info.hProcess, &status);
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+    SetConsoleOutputCP(codePage);
+    ASSERT_TRUE(started) << GetLastError();
+    EXPECT_EQ(status, 4u);
+
+    CONSOLE_SCREEN_BUFFER_INFO buffer{};
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(screen, &buffer));
+    const DWORD width = static_cast<DWORD>(buffer.dwSize.X);
+    std::wstring shown(width * static_cast<DWORD>(buffer.dwSize.Y), L' ');
+    DWORD read = 0;
+    ASSERT_TRUE(ReadConsoleOutputCharacterW(screen, shown.data(), static_cast<DWORD>(shown.size()),
+                                            COORD{0, 0}, &read));
+    CloseHandle(screen);
+    shown.resize(read);
+    // The rows wrap where the screen ends: compared without blanks and line ends.
+    auto withoutBlanks = [](std::wstring text) {
+        std::erase_if(text, [](wchar_t c) { return c == L' ' || c == L'\n'; });
+        return text;
+    };
+    const std::wstring text = withoutBlanks(shown);
+    std::string escaped;  // this test's own console may not show every character
+    for (const wchar_t c : text) {
+        escaped += c < 0x80 ? std::string(1, static_cast<char>(c))
+                            : "<U+" + std::to_string(static_cast<unsigned>(c)) + ">";
+    }
+    EXPECT_NE(text.find(withoutBlanks(wide(missing + ": No such file or directory"))),
+              std::wstring::npos)
+        << escaped;
 }
 
 // --- simulators that fail: silent, refusing the second write, storing a block wrong -------
