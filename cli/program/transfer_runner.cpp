@@ -21,6 +21,7 @@
 #include "cli/report/transfer_events.h"
 #include "cli/system/terminal.h"
 #include "link/serial_link.h"
+#include "platform/utf8_path.h"
 #include "protocol/exchange_timing.h"
 #include "transfer/crypt_worker.h"
 #include "transfer/download_worker.h"
@@ -95,8 +96,8 @@ bool printsResultLines(const CliOptions& options) {
 // An existing OUTPUT (a dangling symlink too) is kept unless --force says otherwise.
 bool outputMayBeWritten(const CliOptions& options) {
     std::error_code error;
-    return options.force ||
-           !std::filesystem::exists(std::filesystem::symlink_status(options.file, error));
+    return options.force || !std::filesystem::exists(
+                                std::filesystem::symlink_status(pathFromUtf8(options.file), error));
 }
 
 TransferReport reportBase(const CliOptions& options) {
@@ -118,7 +119,7 @@ int finishReport(const CliOptions& options, TransferReport report, const Transfe
     report.cpuSeconds = ownCpuSeconds();
     if (printsResultLines(options)) {
         for (const std::string& line : lines) {
-            std::fprintf(stderr, "%s\n", line.c_str());
+            writeText(stderr, line + "\n");
         }
         std::fflush(stderr);
     }
@@ -135,7 +136,7 @@ std::optional<TransferOutcome> waitForPort(const CliOptions& options, const std:
         return std::nullopt;
     }
     if (outputMode(options) != OutputMode::QUIET) {
-        std::fprintf(stderr, "Waiting for %s...\n", options.port.c_str());
+        writeText(stderr, "Waiting for " + options.port + "...\n");
         std::fflush(stderr);
     }
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -190,7 +191,7 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
             return;
         }
         if (options.stationChild) {
-            std::fprintf(stderr, "%s\n", warning.c_str());
+            writeText(stderr, warning + "\n");
             std::fflush(stderr);
         } else {
             target->note(warning);
@@ -250,9 +251,9 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
 
 bool publishReport(const CliOptions& options, const nlohmann::ordered_json& report) {
     if (options.events || options.stationChild) {
-        std::fputs(eventLine(resultEvent(report)).c_str(), stdout);
+        writeText(stdout, eventLine(resultEvent(report)));
     } else if (options.json) {
-        std::fputs(eventLine(report).c_str(), stdout);
+        writeText(stdout, eventLine(report));
     }
     std::fflush(stdout);
     if (options.recordPath.empty()) {
@@ -262,8 +263,8 @@ bool publishReport(const CliOptions& options, const nlohmann::ordered_json& repo
     if (appendRecord(options.recordPath, report, &error)) {
         return true;
     }
-    std::fprintf(stderr, "tarnlink-cli: cannot append to the record %s: %s\n",
-                 options.recordPath.c_str(), error.c_str());
+    writeText(stderr, "tarnlink-cli: cannot append to the record " + options.recordPath + ": " +
+                          error + "\n");
     std::fflush(stderr);
     return false;
 }
@@ -317,8 +318,8 @@ int runOneBoard(const CliOptions& options) {
                                   (kind == TransferKind::LOAD ? "load " : "crypt ") + options.file +
                                   " --port " + options.port;
         if (!startFrameTrace(options.tracePath, title)) {
-            std::fprintf(stderr, "tarnlink-cli: cannot create trace file %s: %s\n",
-                         options.tracePath.c_str(), std::strerror(errno));
+            writeText(stderr, "tarnlink-cli: cannot create trace file " + options.tracePath + ": " +
+                                  std::strerror(errno) + "\n");
             return EXIT_USAGE;
         }
     }
