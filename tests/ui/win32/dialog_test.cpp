@@ -400,9 +400,13 @@ TEST_F(Win32Dialog, ResultWithoutMessageEmptiesTheStatus) {
     showStatus("Reading crypto binary: 7");
     deliverDone(12);
     EXPECT_EQ(m_dlg.text(IDC_STATUS), "");
-    // Applied in the Idle look all the same.
+    // Applied in the Idle look all the same. The dialog is idle already, so deliverDone
+    // cannot tell when the result has arrived: the text itself is awaited.
     deliverDone(TARGET_TIMEOUT);
-    EXPECT_EQ(m_dlg.text(IDC_STATUS), "Timeout waiting for response from target");
+    EXPECT_TRUE(waitUntil(
+        [this] { return m_dlg.text(IDC_STATUS) == "Timeout waiting for response from target"; },
+        WAIT_MS))
+        << m_dlg.text(IDC_STATUS);
 }
 
 // This thread is a worker here: showStatus and setProgress return only once the dialog's
