@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cli/ports/com_presence.h"
 #include "cli/ports/port_order.h"
 #include "cli/ports/serial_ports.h"
 #include "cli/ports/windows_device_ids.h"
 #include "link/port_name.h"
+#include "platform/utf16_text.h"
 
 namespace tarnlink {
 
@@ -31,32 +33,34 @@ std::string comName(int number) {
     return "COM" + std::to_string(number);
 }
 
-std::string registryText(HKEY key, const char* value) {
-    char text[256];
-    DWORD size = sizeof text - 1;
+// Every text of the system is read with the wide calls and kept in UTF-8: the narrow ones
+// give the ANSI code page, which a friendly name in Polish or Japanese does not fit into.
+std::string registryText(HKEY key, const wchar_t* value) {
+    wchar_t text[256];
+    DWORD size = sizeof text - sizeof text[0];
     DWORD type = 0;
-    if (RegQueryValueExA(key, value, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
+    if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
             ERROR_SUCCESS ||
         type != REG_SZ) {
         return {};
     }
-    text[std::min<DWORD>(size, sizeof text - 1)] = '\0';
-    return text;  // up to the first NUL, which REG_SZ may or may not hold
+    text[std::min<DWORD>(size / sizeof text[0], 255)] = L'\0';
+    return utf8FromUtf16(text);  // up to the first NUL, which REG_SZ may or may not hold
 }
 
 // A device's registry property as text, or as its list of texts for a REG_MULTI_SZ.
 std::vector<std::string> deviceProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
-    char buffer[1024] = {};
+    wchar_t buffer[1024] = {};
     DWORD type = 0;
-    if (!SetupDiGetDeviceRegistryPropertyA(set, &device, property, &type,
-                                           reinterpret_cast<BYTE*>(buffer), sizeof buffer - 2,
-                                           nullptr)) {
+    if (!SetupDiGetDeviceRegistryPropertyW(set, &device, property, &type,
+                                           reinterpret_cast<BYTE*>(buffer),
+                                           sizeof buffer - 2 * sizeof buffer[0], nullptr)) {
         return {};
     }
     std::vector<std::string> texts;
-    for (const char* text = buffer; text < buffer + sizeof buffer && *text != '\0';
-         text += std::strlen(text) + 1) {
-        texts.emplace_back(text);
+    for (const wchar_t* text = buffer; text < buffer + 1024 && *text != L'\0';
+         text += std::wcslen(text) + 1) {
+        texts.push_back(utf8FromUtf16(text));
         if (type != REG_MULTI_SZ) {
             break;
         }
@@ -69,9 +73,9 @@ std::string firstOf(const std::vector<std::string>& texts) {
 }
 
 std::string instanceIdOf(DEVINST device) {
-    char id[MAX_DEVICE_ID_LEN + 1] = {};
-    return CM_Get_Device_IDA(device, id, sizeof id, 0) == CR_SUCCESS ? std::string(id)
-                                                                     : std::string();
+    wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+    return CM_Get_Device_IDW(device, id, MAX_DEVICE_ID_LEN + 1, 0) == CR_SUCCESS ? utf8FromUtf16(id)
+                                                                                 : std::string();
 }
 
 // The serial number: in the port's own instance id, or for a port that a driver made on a
@@ -89,7 +93,7 @@ std::string usbSerialOf(DEVINST device) {
 }
 
 void addSetupApiPorts(const GUID& guid, DWORD flags, std::vector<ComPort>& ports) {
-    const HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, flags | DIGCF_PRESENT);
+    const HDEVINFO set = SetupDiGetClassDevsW(&guid, nullptr, nullptr, flags | DIGCF_PRESENT);
     if (set == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -101,7 +105,7 @@ void addSetupApiPorts(const GUID& guid, DWORD flags, std::vector<ComPort>& ports
         if (key == INVALID_HANDLE_VALUE) {
             continue;
         }
-        const std::optional<int> number = comPortNumber(registryText(key, "PortName"));
+        const std::optional<int> number = comPortNumber(registryText(key, L"PortName"));
         RegCloseKey(key);
         if (!number) {
             continue;  // a printer port of the same class
@@ -127,17 +131,17 @@ void addSetupApiPorts(const GUID& guid, DWORD flags, std::vector<ComPort>& ports
 // The system's own list of the serial ports that are there now: "\Device\Serial0" = "COM1".
 void addSerialCommPorts(std::vector<ComPort>& ports) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
         ERROR_SUCCESS) {
         return;
     }
     for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD nameSize = sizeof name;
-        char data[256] = {};
-        DWORD dataSize = sizeof data - 1;
+        wchar_t name[256];
+        DWORD nameSize = 256;  // in characters
+        wchar_t data[256] = {};
+        DWORD dataSize = sizeof data - sizeof data[0];  // in bytes
         DWORD type = 0;
-        const LONG rc = RegEnumValueA(key, i, name, &nameSize, nullptr, &type,
+        const LONG rc = RegEnumValueW(key, i, name, &nameSize, nullptr, &type,
                                       reinterpret_cast<BYTE*>(data), &dataSize);
         if (rc == ERROR_NO_MORE_ITEMS) {
             break;
@@ -145,11 +149,11 @@ void addSerialCommPorts(std::vector<ComPort>& ports) {
         if (rc != ERROR_SUCCESS || type != REG_SZ) {
             continue;
         }
-        if (const std::optional<int> number = comPortNumber(data)) {
+        if (const std::optional<int> number = comPortNumber(utf8FromUtf16(data))) {
             ComPort port;
             port.info.name = comName(*number);
             port.info.devicePath = port.info.name;
-            port.identity = name;
+            port.identity = utf8FromUtf16(std::wstring_view(name, nameSize));
             ports.push_back(std::move(port));
         }
     }
@@ -191,6 +195,17 @@ std::optional<ComPort> comPort(const std::string& devicePath) {
     return std::nullopt;
 }
 
+// What the DOS device `name` ("COM3") stands for ("\\Device\\Serial0"); nothing when there
+// is no such device.
+std::optional<std::string> dosDeviceTarget(const std::string& name) {
+    wchar_t target[1024];
+    const std::optional<std::wstring> wideName = utf16FromUtf8(name);
+    if (!wideName || QueryDosDeviceW(wideName->c_str(), target, 1024) == 0) {
+        return std::nullopt;
+    }
+    return utf8FromUtf16(target);
+}
+
 }  // namespace
 
 const PortNameExamples& portNameExamples() {
@@ -222,17 +237,16 @@ std::optional<SerialPortInfo> findSerialPort(const std::string& devicePath) {
 }
 
 std::string portPresence(const std::string& devicePath) {
-    if (std::optional<ComPort> port = comPort(devicePath)) {
-        return port->info.name + "|" + port->identity;
-    }
-    // A port that neither list names may still be there as a DOS device (Wine maps its
-    // ports that way).
+    // Every COM port that is there is a DOS device: that one look at the system's name
+    // table is cheap, while SetupAPI reads the registry for every port of the machine. A
+    // station asks ten times a second for each waiting board.
     const std::optional<int> number = comPortNumber(devicePath);
-    char target[1024];
-    if (number && QueryDosDeviceA(comName(*number).c_str(), target, sizeof target) != 0) {
-        return comName(*number) + "|" + target;
-    }
-    return {};
+    const std::optional<std::string> target =
+        number ? dosDeviceTarget(comName(*number)) : std::nullopt;
+    return presenceText(comName(number.value_or(0)), target, [&]() -> std::optional<std::string> {
+        std::optional<ComPort> port = comPort(devicePath);
+        return port ? std::optional(port->identity) : std::nullopt;
+    });
 }
 
 }  // namespace tarnlink

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "cli/process/child_process.h"
 #include "cli/process/windows_command_line.h"
 #include "cli/system/system_error_text.h"
+#include "platform/utf16_text.h"
 
 namespace tarnlink {
 
@@ -217,7 +219,14 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
     HANDLE inherited[3] = {childIn.get(), childOut.get(), childErr.get()};
     InheritedHandles handleList(inherited);
 
-    STARTUPINFOEXA startup{};
+    // The wide call: a path or a file name outside the ANSI code page reaches the child as
+    // it is, and the child reads it back with programArguments.
+    const std::optional<std::wstring> program = utf16FromUtf8(argv[0]);
+    std::optional<std::wstring> commandLine = utf16FromUtf8(windowsCommandLine(argv));
+    if (!program || !commandLine) {
+        return fail(argv[0], ERROR_NO_UNICODE_TRANSLATION);
+    }
+    STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
     startup.StartupInfo.hStdInput = childIn.get();
@@ -228,26 +237,25 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
         startup.lpAttributeList = handleList.list();
         flags |= EXTENDED_STARTUPINFO_PRESENT;
     }
-    std::string commandLine = windowsCommandLine(argv);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(argv[0].c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                        nullptr, &startup.StartupInfo, &info)) {
+    if (!CreateProcessW(program->c_str(), commandLine->data(), nullptr, nullptr, TRUE, flags,
+                        nullptr, nullptr, &startup.StartupInfo, &info)) {
         return fail(argv[0], GetLastError());
     }
     return std::make_unique<Win32Child>(info, in, out, err);
 }
 
 std::string currentExecutablePath() {
-    std::string path(MAX_PATH, '\0');
+    std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD size =
-            GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (size == 0) {
             return {};
         }
         if (size < path.size()) {
             path.resize(size);
-            return path;
+            return utf8FromUtf16(path);
         }
         path.resize(path.size() * 2);  // cut short: try a bigger buffer
     }

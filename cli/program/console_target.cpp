@@ -44,22 +44,21 @@ void ConsoleTarget::showStatus(const char* text) {
 
     if (m_settings.events != nullptr && (m_settings.everyEvent || !stepLine.empty() ||
                                          now - m_lastEvent >= STATION_EVENT_INTERVAL_S)) {
-        std::fputs(eventLine(statusEvent(m_settings.port, snapshot)).c_str(), m_settings.events);
+        writeText(m_settings.events, eventLine(statusEvent(m_settings.port, snapshot)));
         std::fflush(m_settings.events);
         m_lastEvent = now;
     }
     switch (m_settings.mode) {
         case OutputMode::PLAIN:
             if (m_settings.verbose || !stepLine.empty()) {
-                std::fprintf(m_settings.text, "%s\n",
-                             m_settings.verbose ? status.c_str() : stepLine.c_str());
+                writeText(m_settings.text, (m_settings.verbose ? status : stepLine) + "\n");
                 std::fflush(m_settings.text);
             }
             break;
         case OutputMode::LIVE:
             if (m_settings.verbose) {
                 clearLineLocked();
-                std::fprintf(m_settings.text, "%s\n", status.c_str());
+                writeText(m_settings.text, status + "\n");
                 drawLocked(now);
             } else if (!stepLine.empty() || now - m_lastDraw >= DRAW_INTERVAL_S) {
                 drawLocked(now);
@@ -74,7 +73,7 @@ void ConsoleTarget::setProgress(uint8_t position) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_progress.onProgress(position);
     if (m_settings.events != nullptr && m_settings.everyEvent) {
-        std::fputs(eventLine(progressEvent(m_settings.port, position)).c_str(), m_settings.events);
+        writeText(m_settings.events, eventLine(progressEvent(m_settings.port, position)));
         std::fflush(m_settings.events);
     }
 }
@@ -99,7 +98,7 @@ void ConsoleTarget::note(const std::string& text) {
     }
     const bool redraw = m_lineShown;
     clearLineLocked();
-    std::fprintf(m_settings.text, "%s\n", text.c_str());
+    writeText(m_settings.text, text + "\n");
     if (redraw) {
         drawLocked(now);
     }
@@ -120,7 +119,7 @@ uint32_t ConsoleTarget::blocksDone() {
 
 void ConsoleTarget::clearLineLocked() {
     if (m_lineShown) {
-        std::fputs("\r\x1b[K", m_settings.text);
+        writeText(m_settings.text, "\r\x1b[K");
         m_lineShown = false;
     }
 }
@@ -129,7 +128,7 @@ void ConsoleTarget::drawLocked(double now) {
     // One column short of the width: a line that fills it would wrap on some terminals.
     const unsigned width = terminalColumns(m_settings.text) - 1;
     const std::string line = formatProgressLine(m_progress.snapshot(now), width);
-    std::fprintf(m_settings.text, "\r%s\x1b[K", line.c_str());
+    writeText(m_settings.text, "\r" + line + "\x1b[K");
     std::fflush(m_settings.text);
     m_lineShown = true;
     m_lastDraw = now;

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "cli/report/transfer_events.h"
+#include "platform/utf8_file.h"
 #include "protocol/frame_trace.h"
 
 namespace tarnlink {
@@ -49,7 +50,7 @@ std::string formatTraceLine(double seconds, bool sent, const uint8_t* frame, siz
 }
 
 bool startFrameTrace(const std::string& path, const std::string& title) {
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    std::FILE* file = openUtf8File(path.c_str(), "w");
     if (file == nullptr) {
         return false;
     }

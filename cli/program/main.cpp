@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <iostream>
+#include <sstream>
 #include <thread>
 
 #include "cli/ports/port_name.h"
@@ -16,6 +16,8 @@
 #include "cli/report/transfer_events.h"
 #include "cli/station/station_plan.h"
 #include "cli/system/append_file.h"
+#include "cli/system/program_arguments.h"
+#include "cli/system/terminal.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {
@@ -26,7 +28,8 @@ int listPorts(bool json) {
     try {
         ports = availableSerialPorts();
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "tarnlink-cli: cannot list the serial ports: %s\n", error.what());
+        writeText(stderr, std::string("tarnlink-cli: cannot list the serial ports: ") +
+                              error.what() + "\n");
         return 1;
     }
     if (json) {
@@ -34,11 +37,11 @@ int listPorts(bool json) {
         for (const SerialPortInfo& port : ports) {
             list.push_back(serialPortJson(port));
         }
-        std::fputs(eventLine(list).c_str(), stdout);
+        writeText(stdout, eventLine(list));
         return 0;
     }
     for (const SerialPortInfo& port : ports) {
-        std::printf("%s\n", formatSerialPort(port).c_str());
+        writeText(stdout, formatSerialPort(port) + "\n");
     }
     if (ports.empty()) {
         std::fprintf(stderr, "No serial ports found\n");
@@ -66,14 +69,21 @@ PortChoice choosePortsWaiting(const CliOptions& options, const std::string& envi
     }
 }
 
+// The usage error's lines, written as every text of the program is (names in any script).
+int reportUsageError(const std::string& text) {
+    std::ostringstream err;
+    const int status = usageError(err, text);
+    writeText(stderr, err.str());
+    return status;
+}
+
 int runTransferCommand(CliOptions options) {
     if (!options.recordPath.empty()) {
         // Found out before any board is touched: a record that cannot be written is a
         // production line that cannot account for its boards.
         std::string error;
         if (!appendWithHeader(options.recordPath, recordHeader(), "", &error)) {
-            return usageError(std::cerr,
-                              "cannot open the record " + options.recordPath + ": " + error);
+            return reportUsageError("cannot open the record " + options.recordPath + ": " + error);
         }
     }
     const char* environmentPort = std::getenv("TARNLINK_PORT");
@@ -81,7 +91,7 @@ int runTransferCommand(CliOptions options) {
         choosePortsWaiting(options, environmentPort != nullptr ? environmentPort : "");
     if (!choice.error.empty()) {
         if (choice.usageError) {
-            return usageError(std::cerr, choice.error);
+            return reportUsageError(choice.error);
         }
         return reportWithoutBoard(options, SERIALPORT_ERROR, choice.error);
     }
@@ -99,8 +109,11 @@ int runTransferCommand(CliOptions options) {
 int main(int argc, char** argv) {
     using namespace tarnlink;
     CliOptions options;
-    const int parsed = parseCommandLine(std::vector<std::string>(argv, argv + argc), options,
-                                        std::cout, std::cerr);
+    std::ostringstream out;
+    std::ostringstream err;
+    const int parsed = parseCommandLine(programArguments(argc, argv), options, out, err);
+    writeText(stdout, out.str());
+    writeText(stderr, err.str());
     if (parsed != PARSE_RUN) {
         return parsed;
     }

@@ -13,6 +13,7 @@
 #include "cli/station/station_plan.h"
 #include "cli/system/terminal.h"
 #include "link/serial_link.h"
+#include "platform/utf8_path.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {
@@ -34,8 +35,9 @@ class BoardFiles {
         }
         unsigned n = std::max(number, m_next[board]);
         std::error_code error;
-        while (!m_options.force && std::filesystem::exists(std::filesystem::symlink_status(
-                                       boardFilePath(m_options.file, m_tags[board], n), error))) {
+        while (!m_options.force &&
+               std::filesystem::exists(std::filesystem::symlink_status(
+                   pathFromUtf8(boardFilePath(m_options.file, m_tags[board], n)), error))) {
             ++n;
         }
         m_next[board] = n + 1;

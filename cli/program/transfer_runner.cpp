@@ -24,6 +24,7 @@
 #include "cli/system/output_stream.h"
 #include "cli/system/terminal.h"
 #include "link/serial_link.h"
+#include "platform/utf8_path.h"
 #include "protocol/exchange_timing.h"
 #include "transfer/crypt_worker.h"
 #include "transfer/download_worker.h"
@@ -107,11 +108,11 @@ bool outputMayBeWritten(const CliOptions& options) {
     if (options.force || toStandardOutput(options)) {
         return true;
     }
-    const fs::file_status target = fs::status(options.file, error);
+    const fs::file_status target = fs::status(pathFromUtf8(options.file), error);
     if (fs::exists(target)) {
         return !fs::is_regular_file(target);
     }
-    return !fs::exists(fs::symlink_status(options.file, error));
+    return !fs::exists(fs::symlink_status(pathFromUtf8(options.file), error));
 }
 
 // The crypt output's size and SHA-256, from the blocks as the engine writes them: the
@@ -211,7 +212,7 @@ int finishReport(const CliOptions& options, TransferReport report, const Transfe
     report.cpuSeconds = ownCpuSeconds();
     if (printsResultLines(options)) {
         for (const std::string& line : lines) {
-            std::fprintf(stderr, "%s\n", line.c_str());
+            writeText(stderr, line + "\n");
         }
         std::fflush(stderr);
     }
@@ -228,7 +229,7 @@ std::optional<TransferOutcome> waitForPort(const CliOptions& options, const std:
         return std::nullopt;
     }
     if (outputMode(options) != OutputMode::QUIET) {
-        std::fprintf(stderr, "Waiting for %s...\n", options.port.c_str());
+        writeText(stderr, "Waiting for " + options.port + "...\n");
         std::fflush(stderr);
     }
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -283,7 +284,7 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
             return;
         }
         if (options.stationChild) {
-            std::fprintf(stderr, "%s\n", warning.c_str());
+            writeText(stderr, warning + "\n");
             std::fflush(stderr);
         } else {
             target->note(warning);
@@ -351,9 +352,9 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
 
 bool publishReport(const CliOptions& options, const nlohmann::ordered_json& report) {
     if (options.events || options.stationChild) {
-        std::fputs(eventLine(resultEvent(report)).c_str(), stdout);
+        writeText(stdout, eventLine(resultEvent(report)));
     } else if (options.json) {
-        std::fputs(eventLine(report).c_str(), stdout);
+        writeText(stdout, eventLine(report));
     }
     std::fflush(stdout);
     if (options.recordPath.empty()) {
@@ -363,8 +364,8 @@ bool publishReport(const CliOptions& options, const nlohmann::ordered_json& repo
     if (appendRecord(options.recordPath, report, &error)) {
         return true;
     }
-    std::fprintf(stderr, "tarnlink-cli: cannot append to the record %s: %s\n",
-                 options.recordPath.c_str(), error.c_str());
+    writeText(stderr, "tarnlink-cli: cannot append to the record " + options.recordPath + ": " +
+                          error + "\n");
     std::fflush(stderr);
     return false;
 }
@@ -429,8 +430,8 @@ int runOneBoard(const CliOptions& options) {
                                   (kind == TransferKind::LOAD ? "load " : "crypt ") + options.file +
                                   " --port " + options.port;
         if (!startFrameTrace(options.tracePath, title)) {
-            std::fprintf(stderr, "tarnlink-cli: cannot create trace file %s: %s\n",
-                         options.tracePath.c_str(), std::strerror(errno));
+            writeText(stderr, "tarnlink-cli: cannot create trace file " + options.tracePath + ": " +
+                                  std::strerror(errno) + "\n");
             return EXIT_USAGE;
         }
     }

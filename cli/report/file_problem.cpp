@@ -6,6 +6,8 @@
 #include <filesystem>
 
 #include "cli/report/sha256.h"
+#include "platform/utf8_file.h"
+#include "platform/utf8_path.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {
@@ -30,7 +32,8 @@ std::string imageProblem(uint8_t result, const std::string& path) {
         }
     }
     std::error_code ignored;
-    if (fs::exists(path, ignored) && !fs::is_regular_file(path, ignored)) {
+    const fs::path file = pathFromUtf8(path);
+    if (fs::exists(file, ignored) && !fs::is_regular_file(file, ignored)) {
         return path + ": not a regular file";
     }
     return path + ": could not be read";
@@ -38,29 +41,30 @@ std::string imageProblem(uint8_t result, const std::string& path) {
 
 std::string outputProblem(const std::string& path) {
     std::error_code error;
-    if (fs::is_directory(path, error)) {
+    const fs::path file = pathFromUtf8(path);
+    if (fs::is_directory(file, error)) {
         return path + ": " + std::strerror(EISDIR);
     }
-    if (fs::exists(path, error)) {
+    if (fs::exists(file, error)) {
         // Opened for update, not created or cut: only to learn why writing fails.
         errno = 0;
-        if (std::FILE* file = std::fopen(path.c_str(), "r+b")) {
+        if (std::FILE* file = openUtf8File(path.c_str(), "r+b")) {
             std::fclose(file);
             return path + ": could not be written";
         }
         return path + ": " + std::strerror(errno);
     }
-    const fs::path parent = fs::path(path).parent_path();
+    const fs::path parent = file.parent_path();
     const fs::path folder = parent.empty() ? fs::path(".") : parent;
     if (!fs::is_directory(folder, error)) {
-        return path + ": no folder " + folder.string();
+        return path + ": no folder " + utf8FromPath(folder);
     }
     // Nothing is there: trying to create it tells the system's reason, and a file that
     // could be made after all is taken away again.
     errno = 0;
-    if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
-        std::fclose(file);
-        std::remove(path.c_str());
+    if (std::FILE* made = openUtf8File(path.c_str(), "wb")) {
+        std::fclose(made);
+        fs::remove(file, error);
         return path + ": could not be created";
     }
     return path + ": " + std::strerror(errno);

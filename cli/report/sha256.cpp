@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <memory>
 
+#include "platform/utf8_file.h"
+#include "platform/utf8_path.h"
+
 namespace tarnlink {
 
 namespace {
@@ -109,14 +112,14 @@ std::optional<FileDigest> digestFile(const std::string& path, int* error) {
     // A directory opens on Linux and fails at the first read with EISDIR; on Windows it does
     // not open at all, with EACCES. Told apart first, it reads the same on both.
     std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) {
+    if (std::filesystem::is_directory(pathFromUtf8(path), ignored)) {
         if (error != nullptr) {
             *error = EISDIR;
         }
         return std::nullopt;
     }
     errno = 0;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(openUtf8File(path.c_str(), "rb"),
                                                          std::fclose);
     if (!file) {
         if (error != nullptr) {

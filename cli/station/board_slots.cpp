@@ -86,14 +86,20 @@ void Station::Impl::afterEnd(size_t board) {
     }
 }
 
+std::string Station::Impl::presenceOf(size_t board) const {
+    const std::string& devicePath = settings.boards[board].devicePath;
+    return settings.presence ? settings.presence(devicePath) : portPresence(devicePath);
+}
+
 void Station::Impl::watchPorts(StationClock::time_point now) {
-    if (stopping) {
+    if (stopping || now < nextPortPoll) {
         return;
     }
+    nextPortPoll = now + settings.portPoll;
     for (size_t b = 0; b < boards.size(); ++b) {
         BoardSlot& slot = boards[b];
         if (slot.phase == BoardPhase::WAIT_GONE) {
-            const std::string presence = portPresence(settings.boards[b].devicePath);
+            const std::string presence = presenceOf(b);
             if (presence == slot.presenceAtStart) {
                 continue;
             }
@@ -103,7 +109,7 @@ void Station::Impl::watchPorts(StationClock::time_point now) {
         if (slot.phase != BoardPhase::WAIT_PORT) {
             continue;
         }
-        const std::string presence = portPresence(settings.boards[b].devicePath);
+        const std::string presence = presenceOf(b);
         if (!presence.empty()) {
             slot.presenceAtStart = presence;
             start(b, now);

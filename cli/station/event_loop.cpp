@@ -25,9 +25,8 @@ std::string printable(const std::string& text, size_t limit) {
 int Station::Impl::run() {
     StationClock::time_point now = StationClock::now();
     for (size_t b = 0; b < boards.size(); ++b) {
-        const std::string presence = settings.loop || settings.waitSeconds >= 0
-                                         ? portPresence(settings.boards[b].devicePath)
-                                         : std::string("-");
+        const std::string presence =
+            settings.loop || settings.waitSeconds >= 0 ? presenceOf(b) : std::string("-");
         if (presence.empty()) {
             waitFor(b, false, now);
         } else {
@@ -35,6 +34,7 @@ int Station::Impl::run() {
             start(b, now);
         }
     }
+    nextPortPoll = now + settings.portPoll;
     StationClock::time_point nextTick = now + settings.tick;
     for (;;) {
         now = StationClock::now();

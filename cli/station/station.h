@@ -38,8 +38,11 @@ struct StationSettings {
     /// A child that has been asked to cancel, or has given its result, and still runs after
     /// this long is killed.
     std::chrono::milliseconds endGrace{10000};
-    /// How often a port that is awaited is looked at.
+    /// How often a port that is awaited is looked at: on this schedule only, however much
+    /// the children print meanwhile (looking costs milliseconds on Windows).
     std::chrono::milliseconds portPoll{100};
+    /// What a port's presence is (portPresence); a test may count the looks.
+    std::function<std::string(const std::string& devicePath)> presence;
     /// How often tick() is called; 0: never (no live view to redraw).
     std::chrono::milliseconds tick{0};
 };

@@ -40,7 +40,7 @@ bool StationConsole::showsText() const {
 }
 
 void StationConsole::writeOut(const nlohmann::ordered_json& object) {
-    std::fputs(eventLine(object).c_str(), m_settings.out);
+    writeText(m_settings.out, eventLine(object));
     std::fflush(m_settings.out);
 }
 
@@ -54,7 +54,7 @@ void StationConsole::printLines(const std::vector<std::string>& lines) {
         m_drawnLines = 0;
     }
     for (const std::string& line : lines) {
-        std::fprintf(m_settings.text, "%s\n", line.c_str());
+        writeText(m_settings.text, line + "\n");
     }
     if (m_settings.mode == OutputMode::LIVE) {
         redraw();
@@ -102,7 +102,7 @@ void StationConsole::redraw() {
         std::fprintf(m_settings.text, "\x1b[%zuA", m_drawnLines);
     }
     m_lastPicture = picture;
-    std::fputs(picture.c_str(), m_settings.text);
+    writeText(m_settings.text, picture);
     std::fflush(m_settings.text);
     m_drawnLines = m_boards.size();
 }
@@ -232,7 +232,7 @@ void StationConsole::finish() {
                   (total == 1 ? " board" : " boards") + " succeeded";
     }
     if (showsText()) {
-        std::fprintf(m_settings.text, "%s\n", summary.c_str());
+        writeText(m_settings.text, summary + "\n");
         std::fflush(m_settings.text);
     }
 }

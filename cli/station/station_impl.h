@@ -44,6 +44,7 @@ struct Station::Impl {
     std::atomic<bool> stopRequested{false};
     bool stopping = false;
     uint64_t nextRunId = 1;
+    StationClock::time_point nextPortPoll{};  // watchPorts looks no earlier
 
     Impl(StationSettings s, StationListener& l);
     ~Impl();
@@ -56,6 +57,7 @@ struct Station::Impl {
     void start(size_t board, StationClock::time_point now);
     void afterEnd(size_t board);
     void watchPorts(StationClock::time_point now);
+    std::string presenceOf(size_t board) const;
     bool finished() const;
     int exitStatus() const;
 

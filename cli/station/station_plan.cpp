@@ -1,5 +1,7 @@
 #include "cli/station/station_plan.h"
 
+#include "platform/utf8_path.h"
+
 #include <cctype>
 #include <filesystem>
 #include <map>
@@ -144,13 +146,14 @@ std::vector<std::string> portFileTags(const std::vector<std::string>& ports) {
 }
 
 std::string boardFilePath(const std::string& path, const std::string& tag, unsigned number) {
-    const std::filesystem::path original(path);
-    std::string name = original.stem().string() + "-" + tag;
+    // Through UTF-8 both ways: a plain std::string is the ANSI code page to a Windows path.
+    const std::filesystem::path original = pathFromUtf8(path);
+    std::string name = utf8FromPath(original.stem()) + "-" + tag;
     if (number != 0) {
         name += "-" + std::to_string(number);
     }
-    name += original.extension().string();
-    return (original.parent_path() / name).string();
+    name += utf8FromPath(original.extension());
+    return utf8FromPath(original.parent_path() / pathFromUtf8(name));
 }
 
 }  // namespace tarnlink

@@ -1,6 +1,8 @@
 // A station never waits for a child for good: one that says nothing for silenceLimit is
 // asked to cancel, and one that has been asked to cancel, or has given its result, and
 // still runs after endGrace is killed. nextDeadline tells the loop when to look again.
+#include <algorithm>
+
 #include "cli/station/station_impl.h"
 
 namespace tarnlink {
@@ -49,7 +51,7 @@ std::optional<StationClock::time_point> Station::Impl::nextDeadline(
     for (const BoardSlot& slot : boards) {
         if (!stopping &&
             (slot.phase == BoardPhase::WAIT_PORT || slot.phase == BoardPhase::WAIT_GONE)) {
-            consider(now + settings.portPoll);
+            consider(std::max(now, nextPortPoll));
         }
         const ChildRun* run = slot.run.get();
         if (run == nullptr || run->killed) {

@@ -1,9 +1,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "cli/system/append_file.h"
 #include "cli/system/system_error_text.h"
+#include "platform/utf16_text.h"
+#include "platform/windows_path.h"
 
 namespace tarnlink {
 
@@ -33,8 +36,8 @@ bool fail(std::string* error) {
 }
 
 // Windows answers "access denied" for a folder: the words Linux uses say what is wrong.
-bool failOpen(const std::string& path, std::string* error) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+bool failOpen(const std::wstring& path, std::string* error) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         if (error != nullptr) {
             *error = "Is a directory";
@@ -48,13 +51,21 @@ bool failOpen(const std::string& path, std::string* error) {
 
 bool appendWithHeader(const std::string& path, const std::string& header, const std::string& text,
                       std::string* error) {
+    // The wide call with the name as it is: the narrow one would take it in the ANSI code
+    // page and could append to a look-alike of the file named.
+    const std::optional<std::wstring> widePath = utf16FromUtf8(path);
+    if (!widePath) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return fail(error);
+    }
+    const std::wstring systemPath = windowsFilePath(*widePath);
     // Shared for reading and writing: another station appends to the same file, and the
     // lock, not the sharing mode, keeps the two apart.
-    FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE,
+    FileHandle file(CreateFileW(systemPath.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
-        return failOpen(path, error);
+        return failOpen(systemPath, error);
     }
     // The whole file, also beyond its end, locked: "is it empty, then header and line" is
     // one step against another station appending to it.

@@ -14,6 +14,10 @@ bool isInteractiveTerminal(std::FILE* stream) {
     return ::isatty(fileno(stream)) && !dumb;
 }
 
+void writeText(std::FILE* stream, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
 unsigned terminalColumns(std::FILE* stream) {
     winsize size{};
     if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {

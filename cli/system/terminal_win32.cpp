@@ -1,10 +1,12 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "cli/system/terminal.h"
+#include "platform/utf16_text.h"
 
 namespace tarnlink {
 
@@ -35,6 +37,25 @@ bool isInteractiveTerminal(std::FILE* stream) {
     // (Windows 10 and later, once asked) gets it; an older one gets plain lines.
     return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
            SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+void writeText(std::FILE* stream, std::string_view text) {
+    const HANDLE console = consoleOf(stream);
+    if (console == nullptr) {
+        std::fwrite(text.data(), 1, text.size(), stream);
+        return;
+    }
+    // The C runtime would hand the console UTF-8 bytes to be read in its code page.
+    std::fflush(stream);
+    const std::wstring wide = utf16TextFromUtf8(text);
+    for (size_t done = 0; done < wide.size();) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(wide.size() - done, 16384));
+        if (!WriteConsoleW(console, wide.data() + done, chunk, &written, nullptr) || written == 0) {
+            return;
+        }
+        done += written;
+    }
 }
 
 unsigned terminalColumns(std::FILE* stream) {

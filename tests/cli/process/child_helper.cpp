@@ -1,6 +1,7 @@
 // A stand-in child for the Windows child-process tests. What it does is its first argument:
 //   args ARG...      one line per further argument: its bytes in hex (so nothing of the
 //                    argument, blanks, quotes or backslashes, is lost in the telling)
+//   utf8args ARG...  the same, the arguments read as tarnlink-cli reads them (UTF-8)
 //   exit N           exits with status N
 //   talk             writes "out" to stdout and "err" to stderr, exits 3
 //   echo             copies stdin to stdout up to its end, then exits 0
@@ -11,13 +12,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "cli/system/program_arguments.h"
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "args") {
-        for (int i = 2; i < argc; ++i) {
-            for (const char* c = argv[i]; *c != '\0'; ++c) {
-                std::printf("%02x", static_cast<unsigned char>(*c));
+    if (mode == "args" || mode == "utf8args") {
+        const std::vector<std::string> args = mode == "args"
+                                                  ? std::vector<std::string>(argv, argv + argc)
+                                                  : tarnlink::programArguments(argc, argv);
+        for (size_t i = 2; i < args.size(); ++i) {
+            for (const char c : args[i]) {
+                std::printf("%02x", static_cast<unsigned char>(c));
             }
             std::printf("\n");
         }

@@ -9,6 +9,7 @@
 
 #include "cli/process/child_process.h"
 #include "tests/cli/process/child_output.h"
+#include "tests/support/unicode_names.h"
 
 namespace tarnlink {
 namespace {
@@ -74,6 +75,28 @@ TEST(ChildProcessWin32Test, ArgumentsArriveAsGiven) {
         expected += hex(arg) + "\r\n";  // the helper's stdout is in text mode
     }
     EXPECT_EQ(out, expected);
+    EXPECT_EQ(child->wait().code, 0);
+}
+
+// Names in any script, as tarnlink-cli reads its arguments: a path outside the ANSI code
+// page, a character outside the 16-bit plane (two UTF-16 units), among blanks and quotes.
+TEST(ChildProcessWin32Test, ArgumentsInAnyScriptArriveAsGiven) {
+    const std::string name = test::NON_ANSI_NAME;
+    const std::vector<std::string> unicode{name,
+                                           "C:\\" + name + "\\image.bin",
+                                           "C:\\my " + name + "\\",
+                                           "\xF0\x9D\x84\x9E clef \"" + name + "\"",
+                                           "\xCE\xB1\\\"\xCE\xB2",
+                                           ""};
+    std::vector<std::string> args{"utf8args"};
+    args.insert(args.end(), unicode.begin(), unicode.end());
+    auto child = helper(args);
+    ASSERT_TRUE(child);
+    std::string expected;
+    for (const std::string& arg : unicode) {
+        expected += hex(arg) + "\r\n";
+    }
+    EXPECT_EQ(readAll(*child, false), expected);
     EXPECT_EQ(child->wait().code, 0);
 }
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -21,9 +22,12 @@
 #include "cli/ports/serial_ports.h"
 #include "cli/process/child_process.h"
 #include "cli/report/sha256.h"
+#include "platform/utf16_text.h"
+#include "platform/utf8_file.h"
 #include "sim/sim_crypt.h"
 #include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/unicode_names.h"
 
 namespace tarnlink {
 namespace {
@@ -78,8 +82,8 @@ struct CliResult {
 // tarnlink-cli.exe running, its output gathered as it comes.
 class CliRun {
   public:
-    explicit CliRun(const std::vector<std::string>& args) {
-        std::vector<std::string> argv{cliPath()};
+    explicit CliRun(const std::vector<std::string>& args, const std::string& program = cliPath()) {
+        std::vector<std::string> argv{program};
         argv.insert(argv.end(), args.begin(), args.end());
         std::string error;
         m_child = ChildProcess::start(argv, &error);
@@ -177,8 +181,9 @@ class CliRun {
     int m_ended = 0;  // readers at the end of their stream
 };
 
-CliResult runCli(const std::vector<std::string>& args, int timeoutMs = 60000) {
-    return CliRun(args).wait(timeoutMs);
+CliResult runCli(const std::vector<std::string>& args, int timeoutMs = 60000,
+                 const std::string& program = cliPath()) {
+    return CliRun(args, program).wait(timeoutMs);
 }
 
 nlohmann::json parseJson(const std::string& text) {
@@ -266,6 +271,93 @@ TEST_F(CliWin32Good, LoadThenCryptSucceedAndReportJson) {
     const std::vector<uint8_t> plain = sim::simCrypt(cryptBytes);
     EXPECT_EQ(std::vector<uint8_t>(plain.begin(), plain.begin() + 1024), padded(image));
     EXPECT_EQ(lastLine(crypt.err), "Crypto uploaded successfully.");
+}
+
+// --- names in any script ----------------------------------------------------------------
+
+std::wstring wide(const std::string& utf8) {
+    return utf16FromUtf8(utf8).value_or(L"<not UTF-8>");
+}
+
+// A folder named outside every ANSI code page ("Łódź-日本") in the test's folder; its
+// UTF-8 name.
+std::string makeNonAnsiFolder(const TempDir& dir) {
+    const std::string folder = dir.file(test::NON_ANSI_NAME);
+    EXPECT_TRUE(CreateDirectoryW(wide(folder).c_str(), nullptr)) << GetLastError();
+    return folder;
+}
+
+void writeUtf8File(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::FILE* file = openUtf8File(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
+
+std::string readUtf8File(const std::string& path) {
+    std::string text;
+    if (std::FILE* file = openUtf8File(path.c_str(), "rb")) {
+        char chunk[4096];
+        for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+            text.append(chunk, got);
+        }
+        std::fclose(file);
+    }
+    return text;
+}
+
+// The names of the files in `folder` (UTF-8), as the system names them, sorted.
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> files;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((wide(folder) + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return files;
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            files.push_back(utf8FromUtf16(found.cFileName));
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+constexpr const char* REPLACEMENT_CHARACTER = "\xEF\xBF\xBD";
+
+// The image and the crypt in a folder, and under names, that no ANSI code page holds: each
+// is opened under exactly its name and the JSON carries the names as they are.
+TEST_F(CliWin32Good, LoadAndCryptInAFolderInAnyScript) {
+    const std::string folder = makeNonAnsiFolder(m_dir);
+    const std::string name = test::NON_ANSI_NAME;
+    const std::vector<uint8_t> image = sampleImage(700, 5);
+    const std::string imagePath = folder + "\\" + name + ".bin";
+    writeUtf8File(imagePath, image);
+    forgetSimFlash("TARNLINK_TEST_FLASH_OUT");
+    const CliResult load = runCli({"load", imagePath, "--port", port(0), "--json"});
+    EXPECT_EQ(load.exit.code, 0) << load.err;
+    nlohmann::json j = parseJson(load.out);
+    EXPECT_EQ(j["name"], "SUCCESS");
+    EXPECT_EQ(j["image"], imagePath);
+    EXPECT_EQ(j["sha256"], digestFile(imagePath)->sha256);
+    EXPECT_EQ(load.out.find(REPLACEMENT_CHARACTER), std::string::npos) << load.out;
+    const std::vector<uint8_t> flash = simFlash("TARNLINK_TEST_FLASH_OUT", 704);
+    ASSERT_GE(flash.size(), 704u);
+    EXPECT_EQ(std::vector<uint8_t>(flash.begin(), flash.begin() + 704), padded(image));
+
+    const std::string cryptName = "crypt-" + name + ".bin";
+    const std::string cryptPath = folder + "\\" + cryptName;
+    const CliResult crypt = runCli({"crypt", cryptPath, "--port", port(0), "--json"});
+    EXPECT_EQ(crypt.exit.code, 0) << crypt.err;
+    j = parseJson(crypt.out);
+    EXPECT_EQ(j["name"], "CRYPT_UPLOADED");
+    EXPECT_EQ(j["output"], cryptPath);
+    EXPECT_EQ(crypt.out.find(REPLACEMENT_CHARACTER), std::string::npos) << crypt.out;
+    EXPECT_EQ(filesIn(folder), (std::vector<std::string>{cryptName, name + ".bin"}));
+    const std::string cryptBytes = readUtf8File(cryptPath);
+    EXPECT_EQ(j["bytes"], cryptBytes.size());
+    EXPECT_EQ(j["sha256"], digestFile(cryptPath)->sha256);
 }
 
 // A pipe is no console: plain lines, no cursor codes.
@@ -416,6 +508,33 @@ TEST_F(CliWin32Good, HelpAndDoctorSpeakOfThisPlatform) {
     EXPECT_EQ(help.out.find("/dev/"), std::string::npos) << help.out;
     EXPECT_NE(help.out.find("--port COM3 --port COM4"), std::string::npos) << help.out;
     EXPECT_NE(help.out.find("crypt-COM3.bin"), std::string::npos) << help.out;
+}
+
+// tarnlink-cli.exe's manifest, as the system reads it: paths past MAX_PATH where the system
+// allows them, and Windows 7 to 11 as the systems it is made for.
+TEST_F(CliWin32Good, ManifestAllowsLongPathsAndNamesItsSystems) {
+    const std::wstring program = wide(cliPath());
+    ACTCTXW request{};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = program.c_str();
+    request.lpResourceName = MAKEINTRESOURCEW(1);
+    const HANDLE context = CreateActCtxW(&request);
+    ASSERT_NE(context, INVALID_HANDLE_VALUE) << "no manifest: error " << GetLastError();
+    wchar_t value[64] = L"";
+    SIZE_T written = 0;
+    EXPECT_TRUE(QueryActCtxSettingsW(0, context,
+                                     L"http://schemas.microsoft.com/SMI/2016/WindowsSettings",
+                                     L"longPathAware", value, 64, &written));
+    EXPECT_EQ(std::wstring(value), L"true");
+    std::vector<char> compatibility(4096);
+    SIZE_T size = 0;
+    EXPECT_TRUE(QueryActCtxW(0, context, nullptr, CompatibilityInformationInActivationContext,
+                             compatibility.data(), compatibility.size(), &size));
+    DWORD systems = 0;
+    std::memcpy(&systems, compatibility.data(), sizeof systems);
+    EXPECT_EQ(systems, 4u);  // 7, 8, 8.1, 10 and 11
+    ReleaseActCtx(context);
 }
 
 TEST_F(CliWin32Good, PortInUseIsNotTestableHere) {
@@ -620,6 +739,71 @@ TEST_F(CliWin32Console, SecondCtrlCQuitsAtOnce) {
     EXPECT_NE(run.err().find("Interrupted again"), std::string::npos) << run.err();
 }
 
+// The names a Western system's console cannot spell in its code page (437) show there as
+// they are: the program writes the console's own UTF-16. The console is a screen buffer of
+// its own, read back afterwards.
+TEST_F(CliWin32Console, NamesInAnyScriptShowOnTheConsole) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const HANDLE screen =
+        CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  &inheritable, CONSOLE_TEXTMODE_BUFFER, nullptr);
+    if (screen == INVALID_HANDLE_VALUE) {
+        GTEST_SKIP() << "no console here (error " << GetLastError()
+                     << "): run it under a pseudo-terminal";
+    }
+    const UINT codePage = GetConsoleOutputCP();
+    SetConsoleOutputCP(437);
+    const std::string missing = makeNonAnsiFolder(m_dir) + "\\" + test::NON_ANSI_NAME + ".bin";
+    const HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, 0, &inheritable,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul;
+    startup.hStdOutput = nul;
+    startup.hStdError = screen;
+    std::wstring line =
+        L"\"" + wide(cliPath()) + L"\" load \"" + wide(missing) + L"\" --port " + wide(port(0));
+    PROCESS_INFORMATION info{};
+    const bool started = CreateProcessW(wide(cliPath()).c_str(), line.data(), nullptr, nullptr,
+                                        TRUE, 0, nullptr, nullptr, &startup, &info);
+    CloseHandle(nul);
+    DWORD status = 0;
+    if (started) {
+        EXPECT_EQ(WaitForSingleObject(info.hProcess, 30000), WAIT_OBJECT_0);
+        GetExitCodeProcess(info.hProcess, &status);
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+    SetConsoleOutputCP(codePage);
+    ASSERT_TRUE(started) << GetLastError();
+    EXPECT_EQ(status, 4u);
+
+    CONSOLE_SCREEN_BUFFER_INFO buffer{};
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(screen, &buffer));
+    const DWORD width = static_cast<DWORD>(buffer.dwSize.X);
+    std::wstring shown(width * static_cast<DWORD>(buffer.dwSize.Y), L' ');
+    DWORD read = 0;
+    ASSERT_TRUE(ReadConsoleOutputCharacterW(screen, shown.data(), static_cast<DWORD>(shown.size()),
+                                            COORD{0, 0}, &read));
+    CloseHandle(screen);
+    shown.resize(read);
+    // The rows wrap where the screen ends: compared without blanks and line ends.
+    auto withoutBlanks = [](std::wstring text) {
+        std::erase_if(text, [](wchar_t c) { return c == L' ' || c == L'\n'; });
+        return text;
+    };
+    const std::wstring text = withoutBlanks(shown);
+    std::string escaped;  // this test's own console may not show every character
+    for (const wchar_t c : text) {
+        escaped += c < 0x80 ? std::string(1, static_cast<char>(c))
+                            : "<U+" + std::to_string(static_cast<unsigned>(c)) + ">";
+    }
+    EXPECT_NE(text.find(withoutBlanks(wide(missing + ": No such file or directory"))),
+              std::wstring::npos)
+        << escaped;
+}
+
 // --- simulators that fail: silent, refusing the second write, storing a block wrong -------
 
 struct FaultCase {
@@ -688,6 +872,65 @@ TEST_F(CliWin32Station, TwoBoardsAtOnceBothSucceed) {
         ASSERT_GE(flash.size(), 704u) << flashOut;
         EXPECT_EQ(std::vector<uint8_t>(flash.begin(), flash.begin() + 704), padded(image))
             << flashOut;
+    }
+}
+
+// The working folder for as long as it lives.
+class WorkingFolder {
+  public:
+    explicit WorkingFolder(const std::string& folder) {
+        wchar_t before[32768];
+        const DWORD size = GetCurrentDirectoryW(32768, before);
+        m_before.assign(before, size);
+        EXPECT_TRUE(SetCurrentDirectoryW(wide(folder).c_str())) << GetLastError();
+    }
+    ~WorkingFolder() { SetCurrentDirectoryW(m_before.c_str()); }
+    WorkingFolder(const WorkingFolder&) = delete;
+    WorkingFolder& operator=(const WorkingFolder&) = delete;
+
+  private:
+    std::wstring m_before;
+};
+
+// tarnlink-cli.exe itself lies in a folder named outside every ANSI code page and runs from
+// there: it starts a child of itself for each board, each writes its crypt under a name
+// in that script, and the record and the JSON carry the names as they are.
+TEST_F(CliWin32Station, RunsFromAFolderInAnyScriptWithItsRecord) {
+    ASSERT_EQ(m_ports.size(), 2u);
+    const std::string folder = makeNonAnsiFolder(m_dir);
+    const std::string name = test::NON_ANSI_NAME;
+    const std::string program = folder + "\\tarnlink-cli.exe";
+    ASSERT_TRUE(CopyFileW(wide(cliPath()).c_str(), wide(program).c_str(), TRUE)) << GetLastError();
+    const WorkingFolder here(folder);
+    const CliResult r = runCli({"crypt", name + ".bin", "--port", port(0), "--port", port(1),
+                                "--record", name + ".csv", "--json"},
+                               120000, program);
+    EXPECT_EQ(r.exit.code, 0) << r.err;
+    EXPECT_EQ(r.out.find(REPLACEMENT_CHARACTER), std::string::npos) << r.out;
+    std::vector<std::string> outputs;
+    for (const std::string& line : lines(r.out)) {
+        const nlohmann::json j = parseJson(line);
+        EXPECT_EQ(j["name"], "CRYPT_UPLOADED") << line;
+        outputs.push_back(j["output"]);
+    }
+    std::vector<std::string> expected;
+    for (const std::string& port : m_ports) {
+        expected.push_back(name + "-" + port + ".bin");
+    }
+    std::sort(outputs.begin(), outputs.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(outputs, expected);
+    std::vector<std::string> files = expected;
+    files.push_back(name + ".csv");
+    files.push_back("tarnlink-cli.exe");
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(filesIn(folder), files);
+    const std::vector<std::string> record = lines(readUtf8File(folder + "\\" + name + ".csv"));
+    ASSERT_EQ(record.size(), 3u) << readUtf8File(folder + "\\" + name + ".csv");
+    for (size_t i = 1; i < record.size(); ++i) {
+        EXPECT_TRUE(record[i].find("," + expected[0] + ",") != std::string::npos ||
+                    record[i].find("," + expected[1] + ",") != std::string::npos)
+            << record[i];
     }
 }
 

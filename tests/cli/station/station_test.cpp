@@ -271,5 +271,44 @@ TEST(StationTest, LoopFlashesEveryNewBoardOnItsPort) {
     EXPECT_EQ(listener.linesStartingWith("waiting 0 next").size(), 3u);
 }
 
+// Looking at a port costs milliseconds on Windows: a board that waits for its port is looked
+// at every portPoll, not each time another board's child prints a line.
+TEST(StationTest, AnAwaitedPortIsLookedAtOnThePollScheduleOnly) {
+    constexpr int LINES = 150;
+    StationSettings settings = settingsFor(
+        {resultLine(0), "i=0; while [ $i -lt " + std::to_string(LINES) + " ]; do " + STATUS_LINE +
+                            "; sleep 0.01; i=$((i + 1)); done; " + resultLine(0)});
+    settings.waitSeconds = 60;
+    settings.portPoll = 200ms;
+    RecordingListener listener;
+    std::atomic<int> looks{0};
+    std::atomic<bool> printing{true};
+    // Board 1's port is there; board 0's comes once board 1 has its result.
+    settings.presence = [&](const std::string& devicePath) -> std::string {
+        if (devicePath == "/nonexistent/port1") {
+            return "there";
+        }
+        if (printing.load()) {
+            ++looks;
+        }
+        return listener.resultCount.load() > 0 ? "there" : "";
+    };
+    Station station(std::move(settings), listener);
+    const auto start = std::chrono::steady_clock::now();
+    std::thread stopCounting([&] {
+        for (int i = 0; i < 3000 && listener.resultCount.load() == 0; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        printing.store(false);
+    });
+    EXPECT_EQ(station.run(), 0);
+    stopCounting.join();
+    const auto printed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(listener.linesStartingWith("event 1 status").size(), static_cast<size_t>(LINES));
+    // One look at the start, then one per poll interval (and a spare for the edges).
+    EXPECT_LE(looks.load(), 3 + printed / 200ms) << "in " << (printed / 1ms) << " ms";
+    EXPECT_EQ(listener.resultOf(0).report["result"], SUCCESS);
+}
+
 }  // namespace
 }  // namespace tarnlink
