@@ -1,5 +1,6 @@
 #include "protocol/response_dispatcher.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "link/auto_reset_event.h"
@@ -83,10 +84,18 @@ void cryptRead(const uint8_t* payload) {
     }
     // Flush each block: a full disk must end the read-back now, not vanish in the buffer.
     std::FILE* file = g_transfer.file.load();
+    CryptOutputObserver* observer = g_transfer.cryptOutputObserver.load();
+    errno = 0;
     if (file == nullptr || std::fwrite(payload + BLOCK_DATA, 1, BLOCK_BYTES, file) != BLOCK_BYTES ||
         std::fflush(file) != 0) {
+        if (observer != nullptr) {
+            observer->writeFailed(errno);
+        }
         endTransfer(GENERAL_FAILURE);
         return;
+    }
+    if (observer != nullptr) {
+        observer->blockWritten(payload + BLOCK_DATA, BLOCK_BYTES);
     }
     TARNLINK_TEST_SEAM(READ_ACCEPTED, blockAddress);
     signalAck();

@@ -27,6 +27,14 @@ void startCryptReadBack(const char* outputPath, const char* portPath) {
     startTransfer(g_transfer, start);
 }
 
+void startCryptReadBackInto(std::FILE* output, const char* portPath) {
+    TransferStart start;
+    start.openFile = output;
+    start.portPath = portPath;
+    start.body = cryptWorker;
+    startTransfer(g_transfer, start);
+}
+
 uint32_t cryptWorker(TransferContext* ctx) {
     TransferContext& c = *ctx;
     if (!createAckEvent(c)) {

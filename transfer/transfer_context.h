@@ -4,6 +4,7 @@
 // touches is an atomic of the width the protocol gives it, stored whole and read afresh.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -66,6 +67,19 @@ struct VerifyTally {
     std::atomic<uint16_t> firstDifferingAddress{0};  ///< its target word address
 };
 
+/// Told of a crypt output's bytes as they reach it, on the reader thread: the blocks in the
+/// order written, each once, and a write that failed with its errno. What a report says of
+/// the output comes from here, never from reading the output again (it may be a pipe or a
+/// device). The object must outlive every transfer it is set for.
+class CryptOutputObserver {
+  public:
+    virtual void blockWritten(const uint8_t* block, size_t size) = 0;
+    virtual void writeFailed(int error) = 0;
+
+  protected:
+    ~CryptOutputObserver() = default;
+};
+
 struct TransferContext {
     std::atomic<uint8_t> state{STATE_IDLE};          ///< TransferState
     std::atomic<SerialLink*> link{nullptr};          ///< open link of the transfer
@@ -94,6 +108,8 @@ struct TransferContext {
     /// The link's reader ended because the port went away (an adapter unplugged); set by
     /// the reader, cleared by each start. The worker then ends with SERIALPORT_ERROR.
     std::atomic<bool> portLost{false};
+    /// Set by whoever starts a crypt and wants to see its output; null for none.
+    std::atomic<CryptOutputObserver*> cryptOutputObserver{nullptr};
 };
 
 /// Worker, before it sends a request: one answer with the command code `command` (for a

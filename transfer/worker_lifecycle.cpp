@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <thread>
 
@@ -100,6 +101,7 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
     // `worker` is claimed here and given back by the worker just before it reports, so a
     // start that comes while the last worker still cleans up (state already idle) cannot
     // take over the link and the file under it.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> handedFile(start.openFile, std::fclose);
     bool noWorker = false;
     if (ctx.state.load() != STATE_IDLE || !ctx.worker.compare_exchange_strong(noWorker, true)) {
         notifyResult(DOWNLOAD_IN_PROGRESS);
@@ -107,7 +109,8 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
     }
     ctx.repeats.store(0);
     resetVerifyTally(ctx);
-    if ((start.filePath == nullptr && start.imageBytes == nullptr) || start.portPath == nullptr) {
+    if ((start.filePath == nullptr && start.imageBytes == nullptr && !handedFile) ||
+        start.portPath == nullptr) {
         ctx.worker.store(false);
         return;
     }
@@ -147,6 +150,8 @@ void startTransfer(TransferContext& ctx, const TransferStart& start) {
             notifyResult(loaded);
             return;
         }
+    } else if (handedFile) {
+        ctx.file.store(handedFile.release());
     } else {
         std::FILE* file = openTransferFile(start.filePath, start.fileMode);
         if (file == nullptr) {

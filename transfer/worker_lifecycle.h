@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 
 #include "transfer/transfer_context.h"
@@ -16,10 +17,13 @@ using WorkerBody = uint32_t (*)(TransferContext* ctx);
 /// What a start operation asks for: the file (its name in UTF-8) and how to open it ("rb"
 /// for an image, "wb" for a crypt output) or, instead of a file, an image held in memory
 /// (copied by the start); the port, the worker, the verify option of a download (none for
-/// a read-back, which leaves it as it was), and whether the download only verifies.
+/// a read-back, which leaves it as it was), and whether the download only verifies. A
+/// crypt output may also come already open (`openFile`, standard output): the start takes
+/// it over and closes it, at the transfer's end or at once when the start fails.
 struct TransferStart {
     const char* filePath = nullptr;
     const char* fileMode = nullptr;
+    std::FILE* openFile = nullptr;
     const uint8_t* imageBytes = nullptr;
     size_t imageSize = 0;
     const char* portPath = nullptr;

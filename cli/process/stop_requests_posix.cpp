@@ -125,9 +125,11 @@ StopWatcher::StopWatcher(std::function<void(StopRequest)> callback, bool watchIn
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, &impl.oldInt);
     ::sigaction(SIGTERM, &action, &impl.oldTerm);
-    if (watchInput) {
-        // A station that went away must not kill a transfer mid-block through SIGPIPE
-        // on the next event written; the end of its input cancels the transfer instead.
+    {
+        // A reader that went away (a station, or the consumer of a crypt written to a
+        // pipe) must not kill the program mid-block through SIGPIPE: the write fails with
+        // EPIPE instead, and the transfer ends with a result and a report. A station's
+        // child learns of its station's end from its input.
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
         sigemptyset(&ignore.sa_mask);
@@ -159,9 +161,7 @@ StopWatcher::~StopWatcher() {
     ::pthread_sigmask(SIG_SETMASK, &impl.oldMask, nullptr);
     ::sigaction(SIGINT, &impl.oldInt, nullptr);
     ::sigaction(SIGTERM, &impl.oldTerm, nullptr);
-    if (impl.watchInput) {
-        ::sigaction(SIGPIPE, &impl.oldPipe, nullptr);
-    }
+    ::sigaction(SIGPIPE, &impl.oldPipe, nullptr);
     s_signalFd.store(-1);
     closePipe(impl.signalPipe);
     closePipe(impl.quitPipe);

@@ -111,6 +111,9 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
     app.set_version_flag("--version,-V", std::string(PROGRAM) + " " + TARNLINK_VERSION,
                          "print the version and exit");
     app.require_subcommand(1);
+    // On Windows CLI11 would read "/firmware/app.bin" as an option "/firmware"; a path may
+    // begin with a slash there too (MSYS2, Git Bash). Set before the commands inherit it.
+    app.allow_windows_style_options(false);
     app.footer(withPortNames(EXAMPLES));
 
     CLI::App* load = app.add_subcommand("load", "download IMAGE, verify it and enable it");
@@ -120,7 +123,10 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
                    "leave the first 3 bytes of block 0 out of the verify (8051 reset vector)");
 
     CLI::App* crypt = app.add_subcommand("crypt", "read the target's encrypted image into OUTPUT");
-    crypt->add_option("OUTPUT", options.file, "file to write the crypt to")->required();
+    crypt
+        ->add_option("OUTPUT", options.file,
+                     "file to write the crypt to; - writes it to standard output")
+        ->required();
     addTransferOptions(*crypt, options);
     crypt->add_flag("--force,-f", options.force, "overwrite OUTPUT when it exists");
 
@@ -174,6 +180,18 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
     }
     if (options.file.empty()) {
         return usageError(err, "the file name is empty");
+    }
+    if (options.command == CliCommand::CRYPT && options.file == STANDARD_OUTPUT_NAME) {
+        if (options.port.empty() || options.loop) {
+            return usageError(err,
+                              "crypt - writes one board's crypt to standard output; a "
+                              "station or --loop needs an OUTPUT file name");
+        }
+        if (options.json || options.events) {
+            return usageError(err,
+                              "crypt - gives standard output to the crypt; --json and "
+                              "--events need it too (--record writes the report to a file)");
+        }
     }
     return PARSE_RUN;
 }

@@ -36,6 +36,9 @@ struct CliOptions {
 /// Returned by parseCommandLine when the command is to run.
 inline constexpr int PARSE_RUN = -1;
 
+/// The OUTPUT of a crypt that writes it to standard output.
+inline constexpr const char* STANDARD_OUTPUT_NAME = "-";
+
 /// Parses `args` (args[0] is the program name) into `options`. Returns PARSE_RUN, or the
 /// exit status when parsing already finished the program: 0 after --help or --version
 /// (written to `out`), 64 after a usage error (one line with a hint written to `err`).

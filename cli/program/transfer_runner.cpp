@@ -1,6 +1,7 @@
 #include "cli/program/transfer_runner.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -18,7 +19,9 @@
 #include "cli/program/slow_line_watch.h"
 #include "cli/report/file_problem.h"
 #include "cli/report/record_file.h"
+#include "cli/report/sha256.h"
 #include "cli/report/transfer_events.h"
+#include "cli/system/output_stream.h"
 #include "cli/system/terminal.h"
 #include "link/serial_link.h"
 #include "platform/utf8_path.h"
@@ -93,11 +96,101 @@ bool printsResultLines(const CliOptions& options) {
     return !options.stationChild && !(options.quiet && (options.json || options.events));
 }
 
-// An existing OUTPUT (a dangling symlink too) is kept unless --force says otherwise.
+bool toStandardOutput(const CliOptions& options) {
+    return options.command == CliCommand::CRYPT && options.file == STANDARD_OUTPUT_NAME;
+}
+
+// An existing OUTPUT file (a dangling symlink too) is kept unless --force says otherwise; a
+// device or a named pipe holds nothing to lose.
 bool outputMayBeWritten(const CliOptions& options) {
+    namespace fs = std::filesystem;
     std::error_code error;
-    return options.force || !std::filesystem::exists(
-                                std::filesystem::symlink_status(pathFromUtf8(options.file), error));
+    if (options.force || toStandardOutput(options)) {
+        return true;
+    }
+    const fs::file_status target = fs::status(pathFromUtf8(options.file), error);
+    if (fs::exists(target)) {
+        return !fs::is_regular_file(target);
+    }
+    return !fs::exists(fs::symlink_status(pathFromUtf8(options.file), error));
+}
+
+// The crypt output's size and SHA-256, from the blocks as the engine writes them: the
+// output may be a pipe or a device that cannot be read back. One per process, so that a
+// reader the link's close gave up on can still reach it.
+class WrittenOutput final : public CryptOutputObserver {
+  public:
+    static WrittenOutput& instance() {
+        static WrittenOutput output;
+        return output;
+    }
+
+    void begin() {
+        std::lock_guard lock(m_mutex);
+        m_sha = Sha256();
+        m_bytes = 0;
+        m_writeError = 0;
+    }
+    void blockWritten(const uint8_t* block, size_t size) override {
+        std::lock_guard lock(m_mutex);
+        m_sha.update(block, size);
+        m_bytes += size;
+    }
+    void writeFailed(int error) override {
+        std::lock_guard lock(m_mutex);
+        m_writeError = error != 0 ? error : EIO;
+    }
+    FileDigest digest() {
+        std::lock_guard lock(m_mutex);
+        Sha256 copy = m_sha;
+        return FileDigest{m_bytes, copy.finishHex()};
+    }
+    int writeError() {
+        std::lock_guard lock(m_mutex);
+        return m_writeError;
+    }
+
+  private:
+    std::mutex m_mutex;
+    Sha256 m_sha;
+    uint64_t m_bytes = 0;
+    int m_writeError = 0;
+};
+
+using OpenOutput = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// The crypt output that this program opens itself, before the port: standard output, or a
+// named pipe that has a reader now. Null for a file the engine opens; `problem` says what
+// stands in the way (empty for nothing).
+OpenOutput openOutputBeforeStart(const CliOptions& options, std::string& problem) {
+    OpenOutput output(nullptr, std::fclose);
+    if (!outputMayBeWritten(options)) {
+        problem = options.file + " already exists; --force overwrites it";
+    } else if (toStandardOutput(options)) {
+        output.reset(openStandardOutputForBytes());
+        if (!output) {
+            problem = std::string("standard output: ") + std::strerror(errno);
+        }
+    } else {
+        PipeOutput pipe = openNamedPipeOutput(options.file);
+        output.reset(pipe.stream);
+        if (!pipe.problem.empty()) {
+            problem = options.file + ": " + pipe.problem;
+        }
+    }
+    return output;
+}
+
+// The detail of a crypt whose output failed.
+std::string outputFailureText(const CliOptions& options, uint8_t result) {
+    const std::string name = toStandardOutput(options) ? "standard output" : options.file;
+    if (result == GENERAL_FAILURE) {
+        if (const int error = WrittenOutput::instance().writeError(); error != 0) {
+            return name + ": writing failed: " + std::strerror(error);
+        }
+        return {};
+    }
+    return fileProblemText(TransferKind::CRYPT, result, options.file);
 }
 
 TransferReport reportBase(const CliOptions& options) {
@@ -165,7 +258,7 @@ std::optional<TransferOutcome> waitForPort(const CliOptions& options, const std:
 }
 
 TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
-                         const std::optional<FileDigest>& image) {
+                         const std::optional<FileDigest>& image, OpenOutput openOutput) {
     const TransferKind kind = kindOf(options);
     ConsoleSettings settings;
     settings.kind = kind;
@@ -201,7 +294,13 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
         startDownload(options.file.c_str(), options.portPath.c_str(),
                       options.noResetVerify ? 1 : 0);
     } else {
-        startCryptReadBack(options.file.c_str(), options.portPath.c_str());
+        WrittenOutput::instance().begin();
+        g_transfer.cryptOutputObserver.store(&WrittenOutput::instance());
+        if (openOutput) {
+            startCryptReadBackInto(openOutput.release(), options.portPath.c_str());
+        } else {
+            startCryptReadBack(options.file.c_str(), options.portPath.c_str());
+        }
     }
     // The start ran on this thread, so the link's failure is the one of this open.
     const PortOpenFailure portFailure = serialLinkLastFailure();
@@ -240,7 +339,9 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
     outcome.portError = portError;
     outcome.packetIndex = g_transfer.packetIndex.load();
     outcome.address = g_transfer.address.load();
-    outcome.detail = fileProblemText(kind, outcome.result, options.file);
+    outcome.detail = kind == TransferKind::CRYPT
+                         ? outputFailureText(options, outcome.result)
+                         : fileProblemText(kind, outcome.result, options.file);
     if (outcome.result == SERIALPORT_ERROR && g_transfer.portLost.load()) {
         outcome.detail = portLostText(options.port);
     }
@@ -283,11 +384,16 @@ int reportWithoutBoard(const CliOptions& options, uint8_t result, const std::str
 int runOneBoard(const CliOptions& options) {
     const TransferKind kind = kindOf(options);
     TransferReport report = reportBase(options);
-    if (kind == TransferKind::CRYPT && !outputMayBeWritten(options)) {
-        TransferOutcome refused;
-        refused.result = IMAGE_FILE_ERROR;
-        refused.detail = options.file + " already exists; --force overwrites it";
-        return finishReport(options, report, refused);
+    OpenOutput openOutput(nullptr, std::fclose);
+    if (kind == TransferKind::CRYPT) {
+        std::string problem;
+        openOutput = openOutputBeforeStart(options, problem);
+        if (!problem.empty()) {
+            TransferOutcome refused;
+            refused.result = IMAGE_FILE_ERROR;
+            refused.detail = std::move(problem);
+            return finishReport(options, report, refused);
+        }
     }
     if (kind == TransferKind::LOAD) {
         report.digest = digestFile(options.file);
@@ -295,12 +401,18 @@ int runOneBoard(const CliOptions& options) {
 
     Mailbox mailbox;
     std::atomic<int> interrupts{0};
+    std::atomic<bool> transferOver{false};
     StopWatcher watcher(
         [&](StopRequest request) {
             if (request == StopRequest::INPUT) {
                 cancelTransfer();
                 mailbox.postCancel(false);
                 return;
+            }
+            if (transferOver.load()) {
+                // Nothing is left to cancel; what remains (the report into a pipe nobody
+                // reads, a record another process has locked) must not hold the program.
+                quitAtOnce(request, "\nInterrupted after the transfer: quitting\n");
             }
             if (interrupts.fetch_add(1) >= 1) {
                 // Straight out, past the console's lock: a worker may hold it while it
@@ -335,10 +447,13 @@ int runOneBoard(const CliOptions& options) {
     if (const std::optional<SerialPortInfo> info = findSerialPort(devicePath)) {
         report.usbSerial = info->serialNumber;
     }
-    const TransferOutcome outcome = transfer(options, mailbox, report.digest);
+    const TransferOutcome outcome =
+        transfer(options, mailbox, report.digest, std::move(openOutput));
+    transferOver.store(true);
     report.retries = g_transfer.repeats.load();
     if (kind == TransferKind::CRYPT && outcome.result != IMAGE_FILE_ERROR) {
-        report.digest = digestFile(options.file);
+        // What the file holds: every block written, also of a crypt that ended early.
+        report.digest = WrittenOutput::instance().digest();
     }
     return finishReport(options, report, outcome);
 }

@@ -25,11 +25,13 @@ struct CliResult {
 class CliProcess {
   public:
     /// Starts tarnlink-cli with `args`; stdout and stderr go to files, stdin is /dev/null.
-    /// `stderrPath` non-empty: stderr opens that path instead (a pty slave, for instance).
-    /// The child's environment is childEnvironment(`env`): none of the caller's own.
+    /// `stderrPath` non-empty: stderr opens that path instead (a pty slave, for instance);
+    /// `stdoutPath` likewise for stdout (a named pipe that the test reads), and the result's
+    /// `out` stays empty. The child's environment is childEnvironment(`env`): none of the
+    /// caller's own.
     explicit CliProcess(const std::vector<std::string>& args,
                         const std::vector<std::string>& env = {},
-                        const std::string& stderrPath = {});
+                        const std::string& stderrPath = {}, const std::string& stdoutPath = {});
     ~CliProcess();  ///< kills a child that still runs
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;

@@ -108,7 +108,24 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"load", "fw.bin", "-p", "COM0"},  // names no port
                       std::vector<std::string>{"crypt", "out.bin", "-p", "3", "--no-reset-verify"},
                       std::vector<std::string>{"load", "a", "b", "-p", "3"},  // two images
-                      std::vector<std::string>{"load", "", "-p", "3"}));
+                      std::vector<std::string>{"load", "", "-p", "3"},
+                      // standard output holds one board's crypt and nothing else
+                      std::vector<std::string>{"crypt", "-", "-p", "3", "-p", "4"},
+                      std::vector<std::string>{"crypt", "-", "-p", "all"},
+                      std::vector<std::string>{"crypt", "-", "-p", "3", "--loop"},
+                      std::vector<std::string>{"crypt", "-", "-p", "3", "--json"},
+                      std::vector<std::string>{"crypt", "-", "-p", "3", "--events"}));
+
+// A path that begins with a slash is a file on every system, also where CLI11 would
+// otherwise read "/firmware" as a Windows-style option.
+TEST(CliOptionsTest, SlashPathsAreFilesAndDashIsOneBoardsStandardOutput) {
+    Parsed load = parse({"load", "/firmware/app.bin", "--port", "COM3"});
+    EXPECT_EQ(load.status, PARSE_RUN) << load.err;
+    EXPECT_EQ(load.options.file, "/firmware/app.bin");
+    Parsed dash = parse({"crypt", "-", "--port", "COM3", "--record", "r.jsonl"});
+    EXPECT_EQ(dash.status, PARSE_RUN) << dash.err;
+    EXPECT_EQ(dash.options.file, STANDARD_OUTPUT_NAME);
+}
 
 TEST(CliOptionsTest, HelpShowsEveryOptionAndAnExample) {
     Parsed p = parse({"--help"});

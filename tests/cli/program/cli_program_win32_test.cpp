@@ -370,6 +370,25 @@ TEST_F(CliWin32Good, PlainLinesOnAPipe) {
     EXPECT_GE(lines(load.err).size(), 3u) << load.err;
 }
 
+// "/folder/crypt.bin" is a path on the current drive, as MSYS2 and Git Bash users type it,
+// not a Windows-style option "/folder".
+TEST_F(CliWin32Good, APathThatBeginsWithASlashIsAFile) {
+    char here[MAX_PATH];
+    ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, here), 2u);
+    const std::string folder =
+        std::string(here) + "\\slash-path-" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    std::string slashed = folder.substr(2);  // without the drive: "\\work\\...\\slash-path-N"
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    const CliResult crypt = runCli({"crypt", slashed + "/crypt.bin", "--port", port(0), "--json"});
+    const std::vector<uint8_t> written = test::readFile(folder + "\\crypt.bin");
+    DeleteFileA((folder + "\\crypt.bin").c_str());
+    RemoveDirectoryA(folder.c_str());
+    EXPECT_EQ(crypt.exit.code, 0) << crypt.err;
+    EXPECT_FALSE(written.empty());
+    EXPECT_EQ(parseJson(crypt.out)["output"], slashed + "/crypt.bin");
+}
+
 struct FileCase {
     const char* name;
     const char* command;

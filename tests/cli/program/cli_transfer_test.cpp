@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -286,6 +287,30 @@ TEST_F(CliTransferTest, InterruptCancelsAndFreesThePort) {
     const std::string small = m_dir.write("small.bin", sampleImage(64));
     CliResult again = runCli({"load", small, "--port", target->portPath()});
     EXPECT_EQ(again.exitCode, 0) << again.err;
+}
+
+// After the transfer nothing is left to cancel: a signal ends the program at once, whatever
+// it waits for then (here the record's lock, held by another line's process).
+TEST_F(CliTransferTest, SignalAfterTheTransferQuitsAtOnce) {
+    sim::SimOptions slow;
+    slow.delayMs = 20;  // time enough to take the record's lock after its header is written
+    auto target = startSim(slow);
+    const std::string record = m_dir.file("record.jsonl");
+    CliProcess cli({"load", m_dir.write("image.bin", sampleImage(16 * 64)), "--port",
+                    target->portPath(), "--record", record});
+    ASSERT_TRUE(cli.waitForStderr("Sending Data Packet 0", 20000)) << cli.currentStderr();
+    const int held = ::open(record.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    ASSERT_TRUE(cli.waitForStderr("Download completed successfully", 20000)) << cli.currentStderr();
+    const auto signalled = std::chrono::steady_clock::now();
+    cli.sendSignal(SIGTERM);
+    const CliResult r = cli.wait(10000);
+    const auto took = std::chrono::steady_clock::now() - signalled;
+    ::close(held);
+    EXPECT_TRUE(r.signal == SIGTERM || r.exitCode == 128 + SIGTERM) << r.err;
+    EXPECT_EQ(lastLine(r.err), "Interrupted after the transfer: quitting");
+    EXPECT_LT(took, std::chrono::seconds(3));  // within a second, with room for a busy machine
 }
 
 // An adapter unplugged in the middle of a transfer: the target's pseudo-terminal closes and
