@@ -26,10 +26,12 @@ class CliProcess {
   public:
     /// Starts tarnlink-cli with `args`; stdout and stderr go to files, stdin is /dev/null.
     /// `stderrPath` non-empty: stderr opens that path instead (a pty slave, for instance).
+    /// `stdinPath` non-empty: stdin opens that path (a FIFO makes it a pipe; the start then
+    /// waits for the FIFO's writer, so open that first, on another thread).
     /// The child's environment is childEnvironment(`env`): none of the caller's own.
     explicit CliProcess(const std::vector<std::string>& args,
                         const std::vector<std::string>& env = {},
-                        const std::string& stderrPath = {});
+                        const std::string& stderrPath = {}, const std::string& stdinPath = {});
     ~CliProcess();  ///< kills a child that still runs
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
