@@ -38,8 +38,8 @@ Several ports make a station: one tarnlink-cli per board, all at once; crypt the
 OUTPUT with the port's name before its extension (crypt-{NAME}.bin).
 Exit status: 0 when a load or verify ends with SUCCESS or a crypt with CRYPT_UPLOADED, 64
 for a usage error, otherwise the result's number (3 BAD_IMAGE_FILE, 6 TARGET_TIMEOUT,
-7 VERIFY_FAILED: a verify found a differing block, 8 DOWNLOAD_CANCELED, 10 SERIALPORT_ERROR, ...); a station exits with that of the first failing board in --port
-order. Ctrl-C cancels (every board); a second Ctrl-C quits at once.
+7 VERIFY_FAILED: a block differs, 8 DOWNLOAD_CANCELED, 10 SERIALPORT_ERROR, ...); a station
+exits with that of the first failing board in --port order. Ctrl-C cancels (every board); a second Ctrl-C quits at once.
 )";
 
 std::string withPortNames(std::string text) {
