@@ -50,7 +50,10 @@ bool isOneTimeSource(const std::string& path) {
 }
 
 void describeImage(const ImageInput& image, TransferReport& report) {
-    report.format = imageFormatName(image.loaded.format);
+    // A file that could not be opened has no format yet: null rather than "auto".
+    if (image.loaded.format != ImageFormat::AUTO) {
+        report.format = imageFormatName(image.loaded.format);
+    }
     if (!image.loaded.ok()) {
         return;
     }

@@ -192,6 +192,21 @@ TEST(CliImageTest, ABrokenHexFileReachesNoBoard) {
               std::string::npos);
 }
 
+TEST(CliImageTest, AMissingFileHasNoFormatYet) {
+    TempDir dir;
+    auto target = startSim();
+    const std::string path = dir.file("missing.hex");
+    const CliResult load = runCli({"verify", path, "--port", target->portPath(), "--json"});
+    EXPECT_EQ(load.exitCode, 4) << load.err;
+    EXPECT_EQ(test::lastLine(load.err), path + ": No such file or directory");
+    const nlohmann::json j = nlohmann::json::parse(load.out);
+    EXPECT_EQ(j["command"], "verify");
+    for (const char* key : {"format", "sha256", "image_sha256", "base"}) {
+        EXPECT_TRUE(j[key].is_null()) << key;
+    }
+    EXPECT_TRUE(hostCommands(*target).empty());
+}
+
 // 40 blocks; the flash differs from the image in blocks 17, 20 and 39.
 class CliVerifyTest : public ::testing::Test {
   protected:
