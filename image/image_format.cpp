@@ -53,6 +53,12 @@ std::string lowerExtension(std::string_view path) {
     return extension;
 }
 
+// The standard input under the names a shell gives it.
+bool isStandardInputName(std::string_view path) {
+    return path == "-" || path == "/dev/stdin" || path.rfind("/dev/fd/", 0) == 0 ||
+           path.rfind("/proc/self/fd/", 0) == 0;
+}
+
 }  // namespace
 
 const char* imageFormatName(ImageFormat format) {
@@ -85,6 +91,17 @@ FormatChoice chooseImageFormat(ImageFormat requested, std::string_view path, con
     for (const Extension& e : EXTENSIONS) {
         if (extension == e.suffix) {
             return {e.format, true};
+        }
+    }
+    // The standard input (or a pipe named by its descriptor) has no name to go by: text that opens
+    // as a HEX or S-record line is taken for one, and an error in it says how to send it raw after
+    // all.
+    if (isStandardInputName(path) && headSize >= 2) {
+        if (head[0] == ':' && std::isxdigit(head[1])) {
+            return {ImageFormat::IHEX, true};
+        }
+        if (head[0] == 'S' && head[1] >= '0' && head[1] <= '9') {
+            return {ImageFormat::SREC, true};
         }
     }
     return {ImageFormat::BIN, false};

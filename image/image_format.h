@@ -26,7 +26,10 @@ struct FormatChoice {
 
 /// `requested` unless it is AUTO. For AUTO: an ELF by its magic whatever its name; else by
 /// the extension (.hex .ihx .ihex: ihex; .srec .s19 .s28 .s37 .mot: srec; .elf .axf .out:
-/// elf; any other: bin), in either case. A raw binary is never taken for text.
+/// elf; any other: bin), in either case. A raw binary is never taken for text by its name;
+/// only the standard input ("-", /dev/stdin, /dev/fd/N), which has none, goes by its first bytes:
+/// ':' and a hex digit is Intel HEX, 'S' and a digit an S-record (byName set: an error may mean
+/// raw).
 FormatChoice chooseImageFormat(ImageFormat requested, std::string_view path, const uint8_t* head,
                                size_t headSize);
 

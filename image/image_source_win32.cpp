@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "image/image_source.h"
+#include "platform/utf8_file.h"
+#include "platform/utf8_path.h"
 
 namespace tarnlink {
 
@@ -15,13 +18,15 @@ std::FILE* openImageSource(const std::string& path, int* error) {
         _setmode(_fileno(stdin), _O_BINARY);
         return stdin;
     }
+    // By its UTF-8 name: the ANSI calls would turn a character outside the code page
+    // into '?' and open another file, or none.
     errno = 0;
-    std::FILE* stream = std::fopen(path.c_str(), "rb");
+    std::FILE* stream = openUtf8File(path.c_str(), "rb");
     if (stream == nullptr) {
         *error = errno;
         // Windows refuses to open a folder with "Permission denied"; say what it is.
-        struct _stat64 info {};
-        if (_stat64(path.c_str(), &info) == 0 && (info.st_mode & _S_IFDIR) != 0) {
+        std::error_code ignored;
+        if (std::filesystem::is_directory(pathFromUtf8(path), ignored)) {
             *error = EISDIR;
         }
         return nullptr;

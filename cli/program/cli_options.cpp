@@ -17,20 +17,29 @@ constexpr const char* PROGRAM = "tarnlink-cli";
 constexpr const char* EXAMPLES = R"(
 Examples:
   tarnlink-cli load firmware.bin --port {PORT}
+  tarnlink-cli load firmware.hex --port {PORT}
+  tarnlink-cli load firmware.s19 --port {PORT} --base 0x08000000
+  tarnlink-cli verify firmware.elf --port {PORT} --json
   tarnlink-cli load firmware.bin --port 3 --no-reset-verify --trace flash.trace
   tarnlink-cli crypt crypt.bin --port {PORT} --force --json
   tarnlink-cli load firmware.bin --port {PORT} --port {PORT2} --record line1.csv
   tarnlink-cli load firmware.bin --port all --loop --record line1.csv --events
   tarnlink-cli ports --json
 
+IMAGE is a raw binary, Intel HEX, S-record or ELF file, told by its extension (.hex .ihx
+.ihex; .srec .s19 .s28 .s37 .mot; .elf .axf .out; any other: raw) and checked by its
+content, or as --format says; "-" reads it from the standard input (one board only). The
+flash gets one flat image: its first byte is at --base (default 0), gaps between records
+are 0xFF, it ends at the highest address written. A record below the base or more than
+262,140 bytes above it is refused, as is a file far from 0 without --base.
 PORT is {FORMS}; "auto" takes the only USB
 serial port, "all" every USB serial port. Without --port, $TARNLINK_PORT is used.
 Several ports make a station: one tarnlink-cli per board, all at once; crypt then writes
 OUTPUT with the port's name before its extension (crypt-{NAME}.bin).
-Exit status: 0 when a load ends with SUCCESS or a crypt with CRYPT_UPLOADED, 64 for a usage
-error, otherwise the result's number (6 TARGET_TIMEOUT, 7 VERIFY_FAILED, 8 DOWNLOAD_CANCELED,
-10 SERIALPORT_ERROR, ...); a station exits with that of the first failing board in --port
-order. Ctrl-C cancels (every board); a second Ctrl-C quits at once.
+Exit status: 0 when a load or verify ends with SUCCESS or a crypt with CRYPT_UPLOADED, 64
+for a usage error, otherwise the result's number (3 BAD_IMAGE_FILE, 6 TARGET_TIMEOUT,
+7 VERIFY_FAILED: a block differs, 8 DOWNLOAD_CANCELED, 10 SERIALPORT_ERROR, ...); a station
+exits with that of the first failing board in --port order. Ctrl-C cancels (every board); a second Ctrl-C quits at once.
 )";
 
 std::string withPortNames(std::string text) {
@@ -62,8 +71,8 @@ void addTransferOptions(CLI::App& command, CliOptions& options) {
                      "print every status, progress and result as JSON Lines on stdout");
     command
         .add_option("--record", options.recordPath,
-                    "append one CSV line per board to FILE (time, port, USB serial, file, "
-                    "SHA-256, result, seconds, retries)")
+                    "append one CSV line per board to FILE (time, port, USB serial, command, "
+                    "file, SHA-256, result, seconds, retries, format, image SHA-256, base)")
         ->type_name("FILE");
     command
         .add_option("--wait", options.waitSeconds,
@@ -80,6 +89,27 @@ void addTransferOptions(CLI::App& command, CliOptions& options) {
     command.add_flag("--station-child", options.stationChild)->group("");
 }
 
+// IMAGE, --format, --base and --no-reset-verify: what load and verify share.
+void addImageOptions(CLI::App& command, CliOptions& options, std::string& format,
+                     std::string& base) {
+    command.add_option("IMAGE", options.file, "firmware file, or - for the standard input")
+        ->required();
+    command
+        .add_option("--format", format,
+                    "how IMAGE is read: auto (by its extension and content), bin (raw, "
+                    "nothing interpreted), ihex, srec or elf (default: auto)")
+        ->type_name("FORMAT")
+        ->check(CLI::IsMember({"auto", "bin", "ihex", "srec", "elf"}));
+    command
+        .add_option("--base", base,
+                    "flash address of the image's first byte, hex (0x08000000) or decimal "
+                    "(default: 0)")
+        ->type_name("ADDR");
+    addTransferOptions(command, options);
+    command.add_flag("--no-reset-verify", options.noResetVerify,
+                     "leave the first 3 bytes of block 0 out of the verify (8051 reset vector)");
+}
+
 int checkDoctorPort(DoctorOptions& doctor, std::ostream& err) {
     if (doctor.port.empty()) {
         return PARSE_RUN;
@@ -94,6 +124,34 @@ int checkDoctorPort(DoctorOptions& doctor, std::ostream& err) {
 }
 
 }  // namespace
+
+std::optional<uint64_t> parseAddress(const std::string& text) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const size_t first = hex ? 2 : 0;
+    if (text.size() <= first || text.size() - first > (hex ? 16u : 20u)) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (size_t i = first; i < text.size(); ++i) {
+        const char c = text[i];
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = unsigned(c - '0');
+        } else if (hex && c >= 'a' && c <= 'f') {
+            digit = unsigned(c - 'a' + 10);
+        } else if (hex && c >= 'A' && c <= 'F') {
+            digit = unsigned(c - 'A' + 10);
+        } else {
+            return std::nullopt;
+        }
+        const uint64_t radix = hex ? 16 : 10;
+        if (value > (UINT64_MAX - digit) / radix) {
+            return std::nullopt;
+        }
+        value = value * radix + digit;
+    }
+    return value;
+}
 
 int usageError(std::ostream& err, const std::string& text) {
     err << PROGRAM << ": " << text << " (see '" << PROGRAM << " --help')\n";
@@ -116,11 +174,13 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
     app.allow_windows_style_options(false);
     app.footer(withPortNames(EXAMPLES));
 
+    std::string format = "auto";
+    std::string base;
     CLI::App* load = app.add_subcommand("load", "download IMAGE, verify it and enable it");
-    load->add_option("IMAGE", options.file, "raw binary image, 1 to 262140 bytes")->required();
-    addTransferOptions(*load, options);
-    load->add_flag("--no-reset-verify", options.noResetVerify,
-                   "leave the first 3 bytes of block 0 out of the verify (8051 reset vector)");
+    addImageOptions(*load, options, format, base);
+    CLI::App* verify = app.add_subcommand(
+        "verify", "compare the target's flash with IMAGE, writing and enabling nothing");
+    addImageOptions(*verify, options, format, base);
 
     CLI::App* crypt = app.add_subcommand("crypt", "read the target's encrypted image into OUTPUT");
     crypt
@@ -152,6 +212,8 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
 
     if (load->parsed()) {
         options.command = CliCommand::LOAD;
+    } else if (verify->parsed()) {
+        options.command = CliCommand::VERIFY;
     } else if (crypt->parsed()) {
         options.command = CliCommand::CRYPT;
     } else if (doctor != nullptr && doctor->parsed()) {
@@ -180,6 +242,15 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
     }
     if (options.file.empty()) {
         return usageError(err, "the file name is empty");
+    }
+    options.image.format = imageFormatFromName(format).value_or(ImageFormat::AUTO);
+    if (!base.empty()) {
+        options.image.base = parseAddress(base);
+        if (!options.image.base) {
+            return usageError(err, "--base '" + base +
+                                       "' is no address; give hex digits after 0x "
+                                       "(0x08000000) or a decimal number");
+        }
     }
     if (options.command == CliCommand::CRYPT && options.file == STANDARD_OUTPUT_NAME) {
         if (options.port.empty() || options.loop) {

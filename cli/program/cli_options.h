@@ -1,19 +1,24 @@
 #pragma once
-// The command line of tarnlink-cli: load, crypt, ports and doctor, parsed with CLI11.
+// The command line of tarnlink-cli: load, verify, crypt, ports and doctor, parsed with CLI11.
 
+#include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/doctor/doctor_command.h"
+#include "image/image_file.h"
 
 namespace tarnlink {
 
-enum class CliCommand { LOAD, CRYPT, PORTS, DOCTOR };
+enum class CliCommand { LOAD, VERIFY, CRYPT, PORTS, DOCTOR };
 
 struct CliOptions {
     CliCommand command = CliCommand::PORTS;
-    std::string file;                ///< load: the image; crypt: the output file
+    std::string file;  ///< load, verify: the image; crypt: the output file
+    /// load, verify: how IMAGE is read (--format) and where its first byte lies (--base).
+    ImageRequest image;
     std::vector<std::string> ports;  ///< every --port as given, in order
     std::string port;                ///< the port of a one-board run, as given
     std::string portPath;            ///< what the engine opens ("\\.\COM3" or a device path)
@@ -46,6 +51,10 @@ inline constexpr const char* STANDARD_OUTPUT_NAME = "-";
 /// ports a run uses otherwise (none given, "all", "auto", several) is for choosePorts.
 int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, std::ostream& out,
                      std::ostream& err);
+
+/// The address `text` names: "0x" and hex digits, or decimal digits. None when it is
+/// neither or does not fit 64 bits.
+std::optional<uint64_t> parseAddress(const std::string& text);
 
 /// Writes a usage error the way parseCommandLine does: one line with a hint. Returns 64.
 int usageError(std::ostream& err, const std::string& text);

@@ -10,6 +10,7 @@
 #include "cli/ports/port_name.h"
 #include "cli/ports/serial_ports.h"
 #include "cli/program/cli_options.h"
+#include "cli/program/image_input.h"
 #include "cli/program/station_command.h"
 #include "cli/program/transfer_runner.h"
 #include "cli/report/record_file.h"
@@ -86,6 +87,19 @@ int runTransferCommand(CliOptions options) {
             return reportUsageError("cannot open the record " + options.recordPath + ": " + error);
         }
     }
+    // The image is read whole before any port is touched, so a file that is no image never
+    // reaches a board. A one-time source (a pipe, standard input) is read only once it is
+    // known to feed one board; a station refuses it.
+    const bool sendsImage = options.command != CliCommand::CRYPT;
+    const bool oneTimeSource = sendsImage && isOneTimeSource(options.file);
+    std::optional<ImageInput> image;
+    if (sendsImage && !oneTimeSource) {
+        image = readImageInput(options);
+        if (!image->loaded.ok()) {
+            return reportWithoutBoard(options, imageFailureResult(image->loaded),
+                                      image->loaded.error, &*image);
+        }
+    }
     const char* environmentPort = std::getenv("TARNLINK_PORT");
     const PortChoice choice =
         choosePortsWaiting(options, environmentPort != nullptr ? environmentPort : "");
@@ -93,14 +107,28 @@ int runTransferCommand(CliOptions options) {
         if (choice.usageError) {
             return reportUsageError(choice.error);
         }
-        return reportWithoutBoard(options, SERIALPORT_ERROR, choice.error);
+        return reportWithoutBoard(options, SERIALPORT_ERROR, choice.error,
+                                  image ? &*image : nullptr);
     }
-    if (choice.station && !options.stationChild) {
-        return runStation(options, choice.ports);
+    const bool station = choice.station && !options.stationChild;
+    if (station && oneTimeSource) {
+        return usageError(std::cerr, imageDisplayName(options.file) +
+                                         " can be read only once, and every board of a "
+                                         "station reads the image: give a regular file");
+    }
+    if (sendsImage && oneTimeSource) {
+        image = readImageInput(options);
+        if (!image->loaded.ok()) {
+            return reportWithoutBoard(options, imageFailureResult(image->loaded),
+                                      image->loaded.error, &*image);
+        }
+    }
+    if (station) {
+        return runStation(options, choice.ports, image ? &*image : nullptr);
     }
     options.port = choice.ports.front();
     options.portPath = portPathFromArgument(options.port);
-    return runOneBoard(options);
+    return runOneBoard(options, image ? &*image : nullptr);
 }
 
 }  // namespace

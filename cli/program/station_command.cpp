@@ -8,6 +8,7 @@
 #include "cli/ports/serial_ports.h"
 #include "cli/process/child_process.h"
 #include "cli/process/stop_requests.h"
+#include "cli/program/transfer_runner.h"
 #include "cli/station/station.h"
 #include "cli/station/station_console.h"
 #include "cli/station/station_plan.h"
@@ -56,20 +57,14 @@ class BoardFiles {
 
 }  // namespace
 
-int runStation(const CliOptions& options, const std::vector<std::string>& ports) {
-    const TransferKind kind =
-        options.command == CliCommand::LOAD ? TransferKind::LOAD : TransferKind::CRYPT;
+int runStation(const CliOptions& options, const std::vector<std::string>& ports,
+               const ImageInput* image) {
+    const TransferKind kind = transferKindOf(options);
     const std::string program = currentExecutablePath();
     if (program.empty()) {
         std::fprintf(stderr, "tarnlink-cli: cannot find this program's own file to run a board\n");
         return GENERAL_FAILURE;
     }
-    // The image is the same for every board: its digest is taken once.
-    std::optional<FileDigest> image;
-    if (kind == TransferKind::LOAD) {
-        image = digestFile(options.file);
-    }
-
     StationSettings settings;
     settings.kind = kind;
     settings.loop = options.loop;
@@ -84,11 +79,18 @@ int runStation(const CliOptions& options, const std::vector<std::string>& ports)
     std::vector<std::string> lastFile(ports.size());
     settings.childCommand = [&](size_t board, unsigned number) {
         const std::string file =
-            kind == TransferKind::LOAD ? options.file : files.output(board, number);
+            kind == TransferKind::CRYPT ? files.output(board, number) : options.file;
         lastFile[board] = file;
-        std::vector<std::string> args{program,      kind == TransferKind::LOAD ? "load" : "crypt",
-                                      file,         "--port",
-                                      ports[board], "--station-child"};
+        std::vector<std::string> args{program,  transferKindName(kind), file,
+                                      "--port", ports[board],           "--station-child"};
+        if (kind != TransferKind::CRYPT) {
+            args.push_back("--format");
+            args.push_back(imageFormatName(options.image.format));
+        }
+        if (options.image.base) {
+            args.push_back("--base");
+            args.push_back(hexAddress(*options.image.base));
+        }
         if (options.events || options.verbose) {
             args.push_back("--events");
         }
@@ -108,10 +110,12 @@ int runStation(const CliOptions& options, const std::vector<std::string>& ports)
         TransferReport report;
         report.kind = kind;
         report.port = ports[board];
-        report.file = kind == TransferKind::LOAD ? options.file
-                      : lastFile[board].empty()  ? boardFilePath(options.file, tags[board], 0)
-                                                 : lastFile[board];
-        report.digest = image;
+        report.file = kind != TransferKind::CRYPT ? options.file
+                      : lastFile[board].empty()   ? boardFilePath(options.file, tags[board], 0)
+                                                  : lastFile[board];
+        if (image != nullptr) {
+            describeImage(*image, report);
+        }
         // Looked up now: with --wait or --loop the adapter may have come since the start.
         if (const std::optional<SerialPortInfo> info = findSerialPort(devicePaths[board])) {
             report.usbSerial = info->serialNumber;

@@ -79,10 +79,6 @@ class Mailbox {
     Mail m_mail;
 };
 
-TransferKind kindOf(const CliOptions& options) {
-    return options.command == CliCommand::LOAD ? TransferKind::LOAD : TransferKind::CRYPT;
-}
-
 OutputMode outputMode(const CliOptions& options) {
     if (options.quiet || options.stationChild) {
         return OutputMode::QUIET;
@@ -195,7 +191,7 @@ std::string outputFailureText(const CliOptions& options, uint8_t result) {
 
 TransferReport reportBase(const CliOptions& options) {
     TransferReport report;
-    report.kind = kindOf(options);
+    report.kind = transferKindOf(options);
     report.port = options.port;
     report.file = options.file;
     return report;
@@ -257,9 +253,58 @@ std::optional<TransferOutcome> waitForPort(const CliOptions& options, const std:
     }
 }
 
-TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
-                         const std::optional<FileDigest>& image, OpenOutput openOutput) {
-    const TransferKind kind = kindOf(options);
+// What a verify found: "Block 17 (target address 0x0110) differs; 3 of 40 blocks differ",
+// or "All 40 blocks match the image" (the result's message speaks of a download). Empty
+// when it failed without a differing block (the target refused a read).
+std::string verifyFindingText(uint8_t result, const ImageInput& image) {
+    const VerifyTally& tally = g_transfer.verifyTally;
+    const uint32_t differing = tally.differing.load();
+    const size_t blocks = (image.loaded.flat.bytes.size() + BLOCK_BYTES - 1) / BLOCK_BYTES;
+    if (result == SUCCESS) {
+        return "All " + std::to_string(blocks) +
+               (blocks == 1 ? " block matches" : " blocks match") + " the image";
+    }
+    if (result != VERIFY_FAILED || differing == 0 || tally.firstDiffering.load() == NO_BLOCK) {
+        return {};
+    }
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "Block %u (target address 0x%04X) differs; %u of %zu blocks differ",
+                  static_cast<unsigned>(tally.firstDiffering.load()),
+                  static_cast<unsigned>(tally.firstDifferingAddress.load()),
+                  static_cast<unsigned>(differing), blocks);
+    return text;
+}
+
+// Starts the engine's transfer of `kind`: a load or a verify of the flat image in memory,
+// or a crypt into the output file (or into the stream opened for it).
+void startTransfer(TransferKind kind, const CliOptions& options, const ImageInput* image,
+                   OpenOutput openOutput) {
+    const uint8_t skipResetVector = options.noResetVerify ? 1 : 0;
+    switch (kind) {
+        case TransferKind::LOAD:
+            startDownloadImage(image->loaded.flat.bytes.data(), image->loaded.flat.bytes.size(),
+                               options.portPath.c_str(), skipResetVector);
+            return;
+        case TransferKind::VERIFY:
+            startVerify(image->loaded.flat.bytes.data(), image->loaded.flat.bytes.size(),
+                        options.portPath.c_str(), skipResetVector);
+            return;
+        case TransferKind::CRYPT:
+            WrittenOutput::instance().begin();
+            g_transfer.cryptOutputObserver.store(&WrittenOutput::instance());
+            if (openOutput) {
+                startCryptReadBackInto(openOutput.release(), options.portPath.c_str());
+            } else {
+                startCryptReadBack(options.file.c_str(), options.portPath.c_str());
+            }
+            return;
+    }
+}
+
+TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox, const ImageInput* image,
+                         OpenOutput openOutput) {
+    const TransferKind kind = transferKindOf(options);
     ConsoleSettings settings;
     settings.kind = kind;
     settings.mode = outputMode(options);
@@ -270,8 +315,8 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
     settings.port = options.port;
     auto target = std::make_shared<ConsoleTarget>(
         settings, [&mailbox](uint8_t result) { mailbox.postResult(result); });
-    if (image) {
-        target->setImageBytes(image->bytes);
+    if (image != nullptr) {
+        target->setImageBytes(image->loaded.flat.bytes.size());
     }
     setNotificationTarget(target);
 
@@ -290,18 +335,7 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
             target->note(warning);
         }
     };
-    if (kind == TransferKind::LOAD) {
-        startDownload(options.file.c_str(), options.portPath.c_str(),
-                      options.noResetVerify ? 1 : 0);
-    } else {
-        WrittenOutput::instance().begin();
-        g_transfer.cryptOutputObserver.store(&WrittenOutput::instance());
-        if (openOutput) {
-            startCryptReadBackInto(openOutput.release(), options.portPath.c_str());
-        } else {
-            startCryptReadBack(options.file.c_str(), options.portPath.c_str());
-        }
-    }
+    startTransfer(kind, options, image, std::move(openOutput));
     // The start ran on this thread, so the link's failure is the one of this open.
     const PortOpenFailure portFailure = serialLinkLastFailure();
     const int portError = serialLinkLastError();
@@ -339,9 +373,11 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
     outcome.portError = portError;
     outcome.packetIndex = g_transfer.packetIndex.load();
     outcome.address = g_transfer.address.load();
-    outcome.detail = kind == TransferKind::CRYPT
-                         ? outputFailureText(options, outcome.result)
-                         : fileProblemText(kind, outcome.result, options.file);
+    if (kind == TransferKind::CRYPT) {
+        outcome.detail = outputFailureText(options, outcome.result);
+    } else if (kind == TransferKind::VERIFY) {
+        outcome.detail = verifyFindingText(outcome.result, *image);
+    }
     if (outcome.result == SERIALPORT_ERROR && g_transfer.portLost.load()) {
         outcome.detail = portLostText(options.port);
     }
@@ -349,6 +385,17 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox,
 }
 
 }  // namespace
+
+TransferKind transferKindOf(const CliOptions& options) {
+    switch (options.command) {
+        case CliCommand::LOAD:
+            return TransferKind::LOAD;
+        case CliCommand::VERIFY:
+            return TransferKind::VERIFY;
+        default:
+            return TransferKind::CRYPT;
+    }
+}
 
 bool publishReport(const CliOptions& options, const nlohmann::ordered_json& report) {
     if (options.events || options.stationChild) {
@@ -370,19 +417,23 @@ bool publishReport(const CliOptions& options, const nlohmann::ordered_json& repo
     return false;
 }
 
-int reportWithoutBoard(const CliOptions& options, uint8_t result, const std::string& detail) {
+int reportWithoutBoard(const CliOptions& options, uint8_t result, const std::string& detail,
+                       const ImageInput* image) {
     TransferReport report;
-    report.kind = kindOf(options);
+    report.kind = transferKindOf(options);
     report.port = options.ports.empty() ? options.port : options.ports.front();
     report.file = options.file;
+    if (image != nullptr) {
+        describeImage(*image, report);
+    }
     TransferOutcome outcome;
     outcome.result = result;
     outcome.detail = detail;
     return finishReport(options, report, outcome);
 }
 
-int runOneBoard(const CliOptions& options) {
-    const TransferKind kind = kindOf(options);
+int runOneBoard(const CliOptions& options, const ImageInput* image) {
+    const TransferKind kind = transferKindOf(options);
     TransferReport report = reportBase(options);
     OpenOutput openOutput(nullptr, std::fclose);
     if (kind == TransferKind::CRYPT) {
@@ -395,8 +446,8 @@ int runOneBoard(const CliOptions& options) {
             return finishReport(options, report, refused);
         }
     }
-    if (kind == TransferKind::LOAD) {
-        report.digest = digestFile(options.file);
+    if (image != nullptr) {
+        describeImage(*image, report);
     }
 
     Mailbox mailbox;
@@ -426,9 +477,8 @@ int runOneBoard(const CliOptions& options) {
         options.stationChild);
 
     if (!options.tracePath.empty()) {
-        const std::string title = std::string("tarnlink-cli ") +
-                                  (kind == TransferKind::LOAD ? "load " : "crypt ") + options.file +
-                                  " --port " + options.port;
+        const std::string title = std::string("tarnlink-cli ") + transferKindName(kind) + " " +
+                                  options.file + " --port " + options.port;
         if (!startFrameTrace(options.tracePath, title)) {
             writeText(stderr, "tarnlink-cli: cannot create trace file " + options.tracePath + ": " +
                                   std::strerror(errno) + "\n");
@@ -447,8 +497,7 @@ int runOneBoard(const CliOptions& options) {
     if (const std::optional<SerialPortInfo> info = findSerialPort(devicePath)) {
         report.usbSerial = info->serialNumber;
     }
-    const TransferOutcome outcome =
-        transfer(options, mailbox, report.digest, std::move(openOutput));
+    const TransferOutcome outcome = transfer(options, mailbox, image, std::move(openOutput));
     transferOver.store(true);
     report.retries = g_transfer.repeats.load();
     if (kind == TransferKind::CRYPT && outcome.result != IMAGE_FILE_ERROR) {

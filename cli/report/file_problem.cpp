@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "cli/report/sha256.h"
 #include "platform/utf8_file.h"
 #include "platform/utf8_path.h"
 #include "transfer/transfer_context.h"
@@ -15,29 +14,6 @@ namespace tarnlink {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string imageProblem(uint8_t result, const std::string& path) {
-    int error = 0;
-    const std::optional<FileDigest> digest = digestFile(path, &error);
-    if (!digest) {
-        return path + ": " + std::strerror(error);
-    }
-    if (result == BAD_IMAGE_FILE) {
-        if (digest->bytes == 0) {
-            return path + ": the file is empty";
-        }
-        if (digest->bytes > IMAGE_MAX_WORDS * 4) {
-            return path + ": " + std::to_string(digest->bytes) +
-                   " bytes; an image holds at most 262,140";
-        }
-    }
-    std::error_code ignored;
-    const fs::path file = pathFromUtf8(path);
-    if (fs::exists(file, ignored) && !fs::is_regular_file(file, ignored)) {
-        return path + ": not a regular file";
-    }
-    return path + ": could not be read";
-}
 
 std::string outputProblem(const std::string& path) {
     std::error_code error;
@@ -73,9 +49,6 @@ std::string outputProblem(const std::string& path) {
 }  // namespace
 
 std::string fileProblemText(TransferKind kind, uint8_t result, const std::string& path) {
-    if (kind == TransferKind::LOAD && (result == IMAGE_FILE_ERROR || result == BAD_IMAGE_FILE)) {
-        return imageProblem(result, path);
-    }
     if (kind == TransferKind::CRYPT && result == IMAGE_FILE_ERROR) {
         return outputProblem(path);
     }

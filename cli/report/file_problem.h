@@ -1,6 +1,7 @@
 #pragma once
-// Why the engine could not use a file: the line under "Unable to open image file" or
-// "Bad image file" that names the path and the system's reason.
+// Why the engine could not write a crypt's output: the line under "Unable to open image
+// file" that names the path and the system's reason. (An image is read before the engine
+// starts; image/ says what is wrong with it.)
 
 #include <string>
 
@@ -8,10 +9,8 @@
 
 namespace tarnlink {
 
-/// For a load that ended in IMAGE_FILE_ERROR or BAD_IMAGE_FILE: "<image>: No such file or
-/// directory", "<image>: the file is empty", "<image>: 300000 bytes; an image holds at
-/// most 262,140". For a crypt that ended in IMAGE_FILE_ERROR: why OUTPUT cannot be
-/// created. Empty for any other result. Looks at the file again (never creates it).
+/// For a crypt that ended in IMAGE_FILE_ERROR: why OUTPUT cannot be created. Empty for any
+/// other result and for a load or verify. Looks at the path again (leaves no file behind).
 std::string fileProblemText(TransferKind kind, uint8_t result, const std::string& path);
 
 }  // namespace tarnlink

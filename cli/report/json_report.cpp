@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "image/flat_image.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {
@@ -22,16 +23,21 @@ double rounded(double value) {
 nlohmann::ordered_json transferReportJson(const TransferReport& r) {
     nlohmann::ordered_json j;
     j["port"] = r.port;
-    j["command"] = r.kind == TransferKind::LOAD ? "load" : "crypt";
+    j["command"] = transferKindName(r.kind);
     j["result"] = r.result;
     j["name"] = transferResultName(r.result);
     j["message"] = transferResultMessage(r.result);
     j["blocks"] = r.blocks;
     // Milliseconds are all a report needs; more digits only look precise.
     j["seconds"] = std::round(std::max(r.seconds, 0.0) * 1000.0) / 1000.0;
-    j[r.kind == TransferKind::LOAD ? "image" : "output"] = r.file;
+    j[r.kind == TransferKind::CRYPT ? "output" : "image"] = r.file;
     j["bytes"] = r.digest ? nlohmann::ordered_json(r.digest->bytes) : nullptr;
     j["sha256"] = r.digest ? nlohmann::ordered_json(r.digest->sha256) : nullptr;
+    j["format"] = textOrNull(r.format);
+    j["image_sha256"] = textOrNull(r.imageSha256);
+    // Text, as the README and the errors write addresses: a 64-bit ELF address is more
+    // than many JSON readers keep exact as a number.
+    j["base"] = r.base ? nlohmann::ordered_json(hexAddress(*r.base)) : nullptr;
     j["usb_serial"] = textOrNull(r.usbSerial);
     j["retries"] = r.retries;
     j["detail"] = textOrNull(r.detail);

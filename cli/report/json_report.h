@@ -18,22 +18,27 @@ namespace tarnlink {
 struct TransferReport {
     TransferKind kind = TransferKind::LOAD;
     std::string port;  ///< as the user named it
-    std::string file;  ///< load: the image; crypt: the output file
+    std::string file;  ///< load, verify: the image; crypt: the output file
     uint8_t result = 0;
-    uint32_t blocks = 0;               ///< load: blocks verified; crypt: blocks received
-    double seconds = 0;                ///< start of the transfer to its result
-    std::optional<FileDigest> digest;  ///< load: of the image; crypt: of the output written
-    std::string usbSerial;             ///< the adapter's serial number; empty when none
-    uint32_t retries = 0;              ///< block requests sent again
-    std::string detail;                ///< the line under the result's message; may be empty
-    double cpuSeconds = -1;            ///< CPU time of the board's process; negative: unknown
-    LineFigures line;                  ///< turnaround and efficiency of the line
-    std::string time;                  ///< when the result came, ISO 8601 UTC
+    uint32_t blocks = 0;  ///< load: blocks verified; crypt: blocks received
+    double seconds = 0;   ///< start of the transfer to its result
+    /// load, verify: of the image file as read; crypt: of the output written
+    std::optional<FileDigest> digest;
+    std::string format;            ///< load, verify: "bin", "ihex", "srec" or "elf"
+    std::string imageSha256;       ///< load, verify: SHA-256 of the flat image sent
+    std::optional<uint64_t> base;  ///< load, verify: flash address of its first byte
+    std::string usbSerial;         ///< the adapter's serial number; empty when none
+    uint32_t retries = 0;          ///< block requests sent again
+    std::string detail;            ///< the line under the result's message; may be empty
+    double cpuSeconds = -1;        ///< CPU time of the board's process; negative: unknown
+    LineFigures line;              ///< turnaround and efficiency of the line
+    std::string time;              ///< when the result came, ISO 8601 UTC
 };
 
 /// The report as one JSON object, fields in a fixed order: "port", "command", "result",
-/// "name", "message", "blocks", "seconds", "image" (load) or "output" (crypt), "bytes",
-/// "sha256", "usb_serial", "retries", "detail", "turnaround_ms" (median of the first
+/// "name", "message", "blocks", "seconds", "image" (load, verify) or "output" (crypt),
+/// "bytes" and "sha256" (of the file), "format", "image_sha256" (of the flat image),
+/// "base" ("0x08000000"), "usb_serial", "retries", "detail", "turnaround_ms" (median of the first
 /// exchanges), "efficiency" (line time of the bytes over the elapsed time), "cpu_seconds",
 /// "time". Unknown values are null.
 nlohmann::ordered_json transferReportJson(const TransferReport& report);

@@ -49,7 +49,8 @@ std::string numberField(const nlohmann::ordered_json& report, const char* key, b
 }  // namespace
 
 std::string recordHeader() {
-    return "time,port,usb_serial,command,file,sha256,result,seconds,retries\n";
+    return "time,port,usb_serial,command,file,sha256,result,seconds,retries,format,image_sha256,"
+           "base\n";
 }
 
 std::string recordLine(const nlohmann::ordered_json& report) {
@@ -64,6 +65,9 @@ std::string recordLine(const nlohmann::ordered_json& report) {
     line += "," + csvField(jsonText(report, "name"));
     line += "," + numberField(report, "seconds", true);
     line += "," + numberField(report, "retries", false);
+    line += "," + csvField(jsonText(report, "format"));
+    line += "," + csvField(jsonText(report, "image_sha256"));
+    line += "," + csvField(jsonText(report, "base"));
     return line + "\n";
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 // --record FILE: the production record, one CSV line per board, appended as each board
-// ends. Columns: time, port, usb_serial, command, file, sha256, result, seconds, retries.
+// ends. Columns: time, port, usb_serial, command, file, sha256, result, seconds, retries,
+// format, image_sha256, base. New columns only ever go at the end, so a reader of an older
+// record (nine columns; a file that grew across versions holds both) finds each column where
+// it was; the three last are empty for a crypt and in lines of older versions.
 
 #include <nlohmann/json.hpp>
 #include <string>

@@ -7,8 +7,20 @@
 
 namespace tarnlink {
 
+const char* transferKindName(TransferKind kind) {
+    switch (kind) {
+        case TransferKind::LOAD:
+            return "load";
+        case TransferKind::VERIFY:
+            return "verify";
+        case TransferKind::CRYPT:
+            break;
+    }
+    return "crypt";
+}
+
 int exitStatusFor(TransferKind kind, uint8_t result) {
-    const uint8_t success = kind == TransferKind::LOAD ? SUCCESS : CRYPT_UPLOADED;
+    const uint8_t success = kind == TransferKind::CRYPT ? CRYPT_UPLOADED : SUCCESS;
     if (result == success) {
         return 0;
     }

@@ -11,12 +11,17 @@
 
 namespace tarnlink {
 
-enum class TransferKind : uint8_t { LOAD, CRYPT };
+/// A load writes, verifies and enables an image; a verify only compares the flash with
+/// one; a crypt reads the encrypted flash into a file.
+enum class TransferKind : uint8_t { LOAD, VERIFY, CRYPT };
+
+/// "load", "verify" or "crypt": the command's name. Static storage.
+const char* transferKindName(TransferKind kind);
 
 /// Exit status of the usage errors (unknown option, missing argument).
 inline constexpr int EXIT_USAGE = 64;
 
-/// 0 when a load ended in SUCCESS or a crypt in CRYPT_UPLOADED; otherwise the result's
+/// 0 when a load or verify ended in SUCCESS or a crypt in CRYPT_UPLOADED; otherwise the result's
 /// number, except a crypt ending in SUCCESS (0), which is no success and exits 1.
 int exitStatusFor(TransferKind kind, uint8_t result);
 

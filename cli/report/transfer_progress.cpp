@@ -130,7 +130,7 @@ void TransferProgress::onStatus(const std::string& text, uint8_t state, uint16_t
     // named in it is the first one not yet done.
     switch (state) {
         case STATE_CONNECT:
-            m_phase = m_kind == TransferKind::LOAD ? "connect" : "request";
+            m_phase = m_kind == TransferKind::CRYPT ? "request" : "connect";
             return;
         case STATE_WRITE:
             m_phase = "write";
@@ -138,7 +138,8 @@ void TransferProgress::onStatus(const std::string& text, uint8_t state, uint16_t
             break;
         case STATE_VERIFY:
             m_phase = "verify";
-            m_written = m_blocksTotal;
+            // A verify alone writes nothing; a load has written every block by now.
+            m_written = m_kind == TransferKind::LOAD ? m_blocksTotal : 0;
             m_verified = packetIndex;
             break;
         case STATE_CRYPT:
@@ -156,21 +157,26 @@ void TransferProgress::onStatus(const std::string& text, uint8_t state, uint16_t
 void TransferProgress::onResult(uint8_t result) {
     if (m_kind == TransferKind::LOAD && result == SUCCESS) {
         m_written = m_verified = m_blocksTotal;
+    } else if (m_kind == TransferKind::VERIFY && result == SUCCESS) {
+        m_verified = m_blocksTotal;
     }
 }
 
 uint32_t TransferProgress::blocksDone() const {
-    return m_kind == TransferKind::LOAD ? m_verified : m_received;
+    return m_kind == TransferKind::CRYPT ? m_received : m_verified;
 }
 
 ProgressSnapshot TransferProgress::snapshot(double now) const {
     ProgressSnapshot s;
     s.status = m_status;
     s.phase = m_phase;
-    const bool load = m_kind == TransferKind::LOAD;
+    // An image's transfer (load or verify) shows percent and time left; a crypt, whose
+    // length is unknown, only blocks.
+    const bool load = m_kind != TransferKind::CRYPT;
     double imageBytesDone = 0;
-    // A load moves every block twice, out and back; the blocks shown are those of the
-    // phase it is in.
+    // A load moves every block twice, out and back, a verify once, back; the blocks shown
+    // are those of the phase it is in.
+    const uint32_t passes = m_kind == TransferKind::LOAD ? 2 : 1;
     const uint32_t steps = load ? m_written + m_verified : m_received;
     if (load) {
         s.percent = m_position;
@@ -179,7 +185,7 @@ ProgressSnapshot TransferProgress::snapshot(double now) const {
         if (m_blocksTotal > 0) {
             const double imageBytes =
                 m_imageBytes > 0 ? double(m_imageBytes) : double(m_imageWords) * 4.0;
-            imageBytesDone = imageBytes * steps / (2.0 * m_blocksTotal);
+            imageBytesDone = imageBytes * steps / (double(passes) * m_blocksTotal);
         }
     } else {
         s.blocksDone = m_received;
@@ -190,7 +196,7 @@ ProgressSnapshot TransferProgress::snapshot(double now) const {
     }
     const double dataElapsed = m_dataStart < 0 ? 0 : now - m_dataStart;
     if (load && steps > 0 && dataElapsed > 0.05 && m_blocksTotal > 0) {
-        const uint32_t totalSteps = 2 * m_blocksTotal;
+        const uint32_t totalSteps = passes * m_blocksTotal;
         const uint32_t left = totalSteps > steps ? totalSteps - steps : 0;
         s.secondsLeft = left * dataElapsed / steps;
     }

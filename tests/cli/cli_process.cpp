@@ -38,7 +38,8 @@ std::string cliPath() {
 }
 
 CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                       const std::string& stderrPath, const std::string& stdoutPath) {
+                       const std::string& stderrPath, const std::string& stdoutPath,
+                       const std::string& stdinPath) {
     std::vector<std::string> argvText{cliPath()};
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -58,7 +59,8 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<s
     const std::string errPath = stderrPath.empty() ? m_dir.file("stderr") : stderrPath;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(
+        &actions, 0, stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(
         &actions, 1, outPath.c_str(),
         stdoutPath.empty() ? (O_WRONLY | O_CREAT | O_TRUNC) : (O_WRONLY | O_NOCTTY), 0600);

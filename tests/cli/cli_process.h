@@ -27,11 +27,13 @@ class CliProcess {
     /// Starts tarnlink-cli with `args`; stdout and stderr go to files, stdin is /dev/null.
     /// `stderrPath` non-empty: stderr opens that path instead (a pty slave, for instance);
     /// `stdoutPath` likewise for stdout (a named pipe that the test reads), and the result's
-    /// `out` stays empty. The child's environment is childEnvironment(`env`): none of the
-    /// caller's own.
+    /// `out` stays empty. `stdinPath` non-empty: stdin opens that path (a FIFO makes it a
+    /// pipe; the start then waits for the FIFO's writer, so open that first, on another
+    /// thread). The child's environment is childEnvironment(`env`): none of the caller's own.
     explicit CliProcess(const std::vector<std::string>& args,
                         const std::vector<std::string>& env = {},
-                        const std::string& stderrPath = {}, const std::string& stdoutPath = {});
+                        const std::string& stderrPath = {}, const std::string& stdoutPath = {},
+                        const std::string& stdinPath = {});
     ~CliProcess();  ///< kills a child that still runs
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;

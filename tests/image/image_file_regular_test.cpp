@@ -2,9 +2,13 @@
 // be opened (a missing file, a folder), on every platform.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "image/image_file.h"
+#include "platform/utf8_path.h"
 #include "tests/image/image_case.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/unicode_names.h"
 
 namespace tarnlink::test {
 namespace {
@@ -50,6 +54,22 @@ TEST_F(ImageFileTest, TextFilesLargerThanTheImageAreReadWhole) {
     EXPECT_EQ(image.format, ImageFormat::IHEX);
     EXPECT_EQ(image.flat.bytes, join({erased(0x10000), {1}}));
     EXPECT_EQ(image.source.size(), text.size());
+}
+
+// A name outside the ANSI code page: a narrow open would look for a '?' in its place.
+TEST_F(ImageFileTest, ANameInAnyScriptOpensThatFile) {
+    const std::string name = m_dir.file(std::string(NON_ANSI_NAME) + ".hex");
+    {
+        std::ofstream out(pathFromUtf8(name), std::ios::binary);
+        out << ihexData(0x10, {1, 2, 3}) << IHEX_END;
+    }
+    const LoadedImage image = loadImageFile(name, {});
+    ASSERT_TRUE(image.ok()) << image.error;
+    EXPECT_EQ(image.format, ImageFormat::IHEX);
+    EXPECT_EQ(image.flat.bytes, join({erased(0x10), {1, 2, 3}}));
+
+    const LoadedImage folder = loadImageFile(m_dir.path(), {});
+    EXPECT_EQ(folder.failure, ImageFailure::CANNOT_OPEN);
 }
 
 TEST_F(ImageFileTest, WhatCannotBeOpenedSaysWhy) {

@@ -30,7 +30,7 @@ expect() {
   fi
 }
 
-expect "crypt doctor load ports " tarnlink-cli ""
+expect "crypt doctor load ports verify " tarnlink-cli ""
 expect "doctor " tarnlink-cli do
 expect "--help --version -V -h " tarnlink-cli -
 expect "/dev/ttyACM0 /dev/ttyS0 /dev/ttyS10 /dev/ttyUSB0 /dev/ttyUSB1 all auto " \
@@ -40,6 +40,9 @@ expect "all auto " tarnlink-cli load image.bin --port a
 expect "" tarnlink-cli doctor --port a
 expect "--no-reset-verify " tarnlink-cli load --no
 expect "--udev-rule " tarnlink-cli doctor --ud
+expect "ihex " tarnlink-cli verify fw.hex --format i
+expect "all auto " tarnlink-cli verify image.bin --port a
+expect "" tarnlink-cli load fw.s19 --base 0
 
 # Files for IMAGE, OUTPUT and --trace.
 dir=$(mktemp -d)
@@ -47,12 +50,13 @@ trap 'rm -rf "$dir"' EXIT
 touch "$dir/firmware.bin"
 expect "$dir/firmware.bin " tarnlink-cli load "$dir/fir"
 expect "$dir/firmware.bin " tarnlink-cli crypt "$dir/fir"
+expect "$dir/firmware.bin " tarnlink-cli verify "$dir/fir"
 expect "$dir/firmware.bin " tarnlink-cli load x --port /dev/ttyUSB0 --trace "$dir/fir"
 expect "$dir/firmware.bin " tarnlink-cli load x --port all --record "$dir/fir"
 expect "" tarnlink-cli ports "$dir/fir"
 
 # Every option a command's --help names, and no other, is offered after "-".
-for command in load crypt ports doctor; do
+for command in load verify crypt ports doctor; do
   want=$("$cli" "$command" --help | grep -oE '^ +(-[a-zA-Z],)?--[a-z-]+' | tr -d ' ' |
     tr ',' '\n' | LC_ALL=C sort | tr '\n' ' ')
   expect "$want" tarnlink-cli "$command" -

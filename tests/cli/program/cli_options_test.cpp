@@ -39,6 +39,81 @@ TEST(CliOptionsTest, LoadWithEveryOption) {
     EXPECT_FALSE(p.options.force);
 }
 
+struct ImageOptionCase {
+    const char* name;
+    std::vector<std::string> args;
+    CliCommand command;
+    ImageFormat format;
+    std::optional<uint64_t> base;
+};
+
+class CliImageOptionTest : public ::testing::TestWithParam<ImageOptionCase> {};
+
+TEST_P(CliImageOptionTest, FormatAndBaseReachTheImageRequest) {
+    const ImageOptionCase& c = GetParam();
+    Parsed p = parse(c.args);
+    ASSERT_EQ(p.status, PARSE_RUN) << p.err;
+    EXPECT_EQ(p.options.command, c.command);
+    EXPECT_EQ(p.options.image.format, c.format);
+    EXPECT_EQ(p.options.image.base, c.base);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, CliImageOptionTest,
+    ::testing::Values(ImageOptionCase{"Defaults",
+                                      {"load", "fw.hex", "-p", "3"},
+                                      CliCommand::LOAD,
+                                      ImageFormat::AUTO,
+                                      std::nullopt},
+                      ImageOptionCase{"HexBase",
+                                      {"load", "fw.s19", "-p", "3", "--base", "0x08000000"},
+                                      CliCommand::LOAD,
+                                      ImageFormat::AUTO,
+                                      0x08000000},
+                      ImageOptionCase{"UpperHexBase",
+                                      {"load", "fw", "-p", "3", "--base=0XfF00"},
+                                      CliCommand::LOAD,
+                                      ImageFormat::AUTO,
+                                      0xFF00},
+                      ImageOptionCase{"DecimalBase",
+                                      {"verify", "fw.elf", "-p", "3", "--base", "4096"},
+                                      CliCommand::VERIFY,
+                                      ImageFormat::AUTO,
+                                      4096},
+                      ImageOptionCase{
+                          "LargestBase",
+                          {"verify", "fw.elf", "-p", "3", "--base", "0xFFFFFFFFFFFFFFFF"},
+                          CliCommand::VERIFY,
+                          ImageFormat::AUTO,
+                          UINT64_MAX},
+                      ImageOptionCase{"VerifyRaw",
+                                      {"verify", "fw.hex", "-p", "3", "--format", "bin"},
+                                      CliCommand::VERIFY,
+                                      ImageFormat::BIN,
+                                      std::nullopt},
+                      ImageOptionCase{"Ihex",
+                                      {"load", "fw", "-p", "3", "--format=ihex"},
+                                      CliCommand::LOAD,
+                                      ImageFormat::IHEX,
+                                      std::nullopt},
+                      ImageOptionCase{"Srec",
+                                      {"load", "fw", "-p", "3", "--format", "srec"},
+                                      CliCommand::LOAD,
+                                      ImageFormat::SREC,
+                                      std::nullopt},
+                      ImageOptionCase{"ElfStdin",
+                                      {"load", "-", "-p", "3", "--format", "elf"},
+                                      CliCommand::LOAD,
+                                      ImageFormat::ELF,
+                                      std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CliOptionsTest, BaseThatIsNoAddressNamesItself) {
+    Parsed p = parse({"load", "fw.hex", "-p", "3", "--base", "0x8000000g"});
+    EXPECT_EQ(p.status, 64);
+    EXPECT_NE(p.err.find("--base '0x8000000g' is no address"), std::string::npos) << p.err;
+}
+
 TEST(CliOptionsTest, CryptWithComNumberAndForce) {
     Parsed p = parse({"crypt", "--port=COM3", "out.bin", "-f"});
     ASSERT_EQ(p.status, PARSE_RUN) << p.err;
@@ -109,6 +184,17 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"crypt", "out.bin", "-p", "3", "--no-reset-verify"},
                       std::vector<std::string>{"load", "a", "b", "-p", "3"},  // two images
                       std::vector<std::string>{"load", "", "-p", "3"},
+                      std::vector<std::string>{"load", "f", "-p", "3", "--format", "hex"},
+                      std::vector<std::string>{"load", "f", "-p", "3", "--base", "-1"},
+                      std::vector<std::string>{"load", "f", "-p", "3", "--base", "0x"},
+                      std::vector<std::string>{"load", "f", "-p", "3", "--base", "08k"},
+                      std::vector<std::string>{"load", "f", "-p", "3", "--base",
+                                               "0x10000000000000000"},  // past 64 bits
+                      std::vector<std::string>{"load", "f", "-p", "3", "--base",
+                                               "18446744073709551616"},
+                      std::vector<std::string>{"crypt", "out.bin", "-p", "3", "--base", "0"},
+                      std::vector<std::string>{"verify", "-p", "3"},  // no IMAGE
+                      std::vector<std::string>{"verify", "f", "-p", "3", "--force"},
                       // standard output holds one board's crypt and nothing else
                       std::vector<std::string>{"crypt", "-", "-p", "3", "-p", "4"},
                       std::vector<std::string>{"crypt", "-", "-p", "all"},
@@ -131,6 +217,11 @@ TEST(CliOptionsTest, HelpShowsEveryOptionAndAnExample) {
     Parsed p = parse({"--help"});
     EXPECT_EQ(p.status, 0);
     for (const char* word : {"load",
+                             "verify",
+                             "--format",
+                             "--base",
+                             "ihex",
+                             "0x08000000",
                              "crypt",
                              "ports",
                              "--port",

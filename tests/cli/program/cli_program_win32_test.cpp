@@ -360,6 +360,56 @@ TEST_F(CliWin32Good, LoadAndCryptInAFolderInAnyScript) {
     EXPECT_EQ(j["sha256"], digestFile(cryptPath)->sha256);
 }
 
+// Intel HEX text, 16 bytes a line, from address 0.
+std::string hexText(const std::vector<uint8_t>& data) {
+    std::string text;
+    for (size_t at = 0; at < data.size(); at += 16) {
+        const size_t n = std::min<size_t>(16, data.size() - at);
+        unsigned sum = unsigned(n) + unsigned(at >> 8) + unsigned(at & 0xFF);
+        char field[16];
+        std::snprintf(field, sizeof field, ":%02X%04X00", unsigned(n), unsigned(at));
+        text += field;
+        for (size_t i = 0; i < n; ++i) {
+            std::snprintf(field, sizeof field, "%02X", data[at + i]);
+            text += field;
+            sum += data[at + i];
+        }
+        std::snprintf(field, sizeof field, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
+        text += field;
+    }
+    return text + ":00000001FF\r\n";
+}
+
+TEST_F(CliWin32Good, AHexFileFlashesItsImageAndVerifiesWithoutWriting) {
+    const std::vector<uint8_t> image = sampleImage(700, 5);
+    const std::string text = hexText(image);
+    const std::string hexPath =
+        m_dir.write("fw.hex", std::vector<uint8_t>(text.begin(), text.end()));
+    forgetSimFlash("TARNLINK_TEST_FLASH_OUT");
+    const CliResult load = runCli({"load", hexPath, "--port", port(0), "--json"});
+    EXPECT_EQ(load.exit.code, 0) << load.err;
+    const nlohmann::json j = parseJson(load.out);
+    EXPECT_EQ(j["format"], "ihex");
+    EXPECT_EQ(j["base"], "0x00000000");
+    EXPECT_EQ(j["sha256"], digestFile(hexPath)->sha256);
+    const std::vector<uint8_t> flash = simFlash("TARNLINK_TEST_FLASH_OUT", 704);
+    ASSERT_GE(flash.size(), 704u);
+    EXPECT_EQ(std::vector<uint8_t>(flash.begin(), flash.begin() + 704), padded(image));
+
+    const CliResult same = runCli({"verify", hexPath, "--port", port(0)});
+    EXPECT_EQ(same.exit.code, 0) << same.err;
+    EXPECT_EQ(lastLine(same.err), "All 11 blocks match the image");
+
+    std::vector<uint8_t> other = image;
+    other[3 * 64 + 1] ^= 0x20;
+    other[9 * 64] ^= 0x01;
+    const CliResult differs =
+        runCli({"verify", m_dir.write("other.bin", other), "--port", port(0)});
+    EXPECT_EQ(differs.exit.code, 7) << differs.err;
+    EXPECT_EQ(lastLine(differs.err),
+              "Block 3 (target address 0x0030) differs; 2 of 11 blocks differ");
+}
+
 // A pipe is no console: plain lines, no cursor codes.
 TEST_F(CliWin32Good, PlainLinesOnAPipe) {
     const CliResult load =

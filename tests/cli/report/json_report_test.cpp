@@ -23,21 +23,28 @@ TEST(JsonReportTest, LoadReportHasEveryFieldInOrder) {
     r.blocks = 12;
     r.seconds = 3.25049;
     r.digest = FileDigest{1000, std::string(64, 'a')};
+    r.format = "elf";
+    r.imageSha256 = std::string(64, 'c');
+    r.base = 0xFFFFFFFF00000000u;  // a 64-bit ELF's address, beyond a double's exact range
     r.usbSerial = "A10K3BQZ";
     r.retries = 4;
     r.detail = "Block 2 (target address 0x0020) did not verify";
     r.time = "2026-12-08T01:02:03.004Z";
     const nlohmann::ordered_json j = transferReportJson(r);
-    EXPECT_EQ(keys(j), (std::vector<std::string>{"port", "command", "result", "name", "message",
-                                                 "blocks", "seconds", "image", "bytes", "sha256",
-                                                 "usb_serial", "retries", "detail", "turnaround_ms",
-                                                 "efficiency", "cpu_seconds", "time"}));
+    EXPECT_EQ(keys(j), (std::vector<std::string>{
+                           "port",   "command",       "result",     "name",        "message",
+                           "blocks", "seconds",       "image",      "bytes",       "sha256",
+                           "format", "image_sha256",  "base",       "usb_serial",  "retries",
+                           "detail", "turnaround_ms", "efficiency", "cpu_seconds", "time"}));
     EXPECT_EQ(j["command"], "load");
     EXPECT_EQ(j["result"], 7);
     EXPECT_EQ(j["name"], "VERIFY_FAILED");
     EXPECT_EQ(j["message"], "Verification of download failed");
     EXPECT_DOUBLE_EQ(j["seconds"].get<double>(), 3.25);
     EXPECT_EQ(j["bytes"], 1000);
+    EXPECT_EQ(j["format"], "elf");
+    EXPECT_EQ(j["image_sha256"], std::string(64, 'c'));
+    EXPECT_EQ(j["base"], "0xFFFFFFFF00000000");
     EXPECT_EQ(j["usb_serial"], "A10K3BQZ");
     EXPECT_EQ(j["retries"], 4);
     EXPECT_EQ(j["detail"], r.detail);
@@ -57,11 +64,23 @@ TEST(JsonReportTest, CryptReportNamesTheOutputAndUnknownsAreNull) {
     EXPECT_FALSE(j.contains("image"));
     EXPECT_EQ(j["name"], "");
     EXPECT_EQ(j["seconds"], 0.0);
-    for (const char* key : {"bytes", "sha256", "usb_serial", "detail", "turnaround_ms",
-                            "efficiency", "cpu_seconds"}) {
+    for (const char* key : {"bytes", "sha256", "format", "image_sha256", "base", "usb_serial",
+                            "detail", "turnaround_ms", "efficiency", "cpu_seconds"}) {
         EXPECT_TRUE(j[key].is_null()) << key;
     }
     EXPECT_EQ(nlohmann::ordered_json::parse(j.dump()), j);
+}
+
+TEST(JsonReportTest, VerifyReportNamesTheImage) {
+    TransferReport r;
+    r.kind = TransferKind::VERIFY;
+    r.file = "fw.hex";
+    r.base = 0;
+    const nlohmann::ordered_json j = transferReportJson(r);
+    EXPECT_EQ(j["command"], "verify");
+    EXPECT_EQ(j["image"], "fw.hex");
+    EXPECT_FALSE(j.contains("output"));
+    EXPECT_EQ(j["base"], "0x00000000");
 }
 
 TEST(JsonReportTest, LineFiguresAreNumbersOnceMeasured) {

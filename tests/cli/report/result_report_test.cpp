@@ -11,6 +11,8 @@ TEST(ResultReportTest, ExitStatusIsZeroOnlyForEachCommandsOwnSuccess) {
     EXPECT_EQ(exitStatusFor(TransferKind::LOAD, SUCCESS), 0);
     EXPECT_EQ(exitStatusFor(TransferKind::CRYPT, CRYPT_UPLOADED), 0);
     EXPECT_EQ(exitStatusFor(TransferKind::LOAD, CRYPT_UPLOADED), 11);
+    EXPECT_EQ(exitStatusFor(TransferKind::VERIFY, SUCCESS), 0);
+    EXPECT_EQ(exitStatusFor(TransferKind::VERIFY, VERIFY_FAILED), 7);
     EXPECT_EQ(exitStatusFor(TransferKind::CRYPT, SUCCESS), 1);  // never 0 for a crypt
     for (uint8_t r = GENERAL_FAILURE; r <= SERIALPORT_ERROR; ++r) {
         EXPECT_EQ(exitStatusFor(TransferKind::LOAD, r), r);

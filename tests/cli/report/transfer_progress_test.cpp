@@ -37,6 +37,24 @@ TEST(TransferProgressTest, LoadCountsWriteThenVerifyAndEstimatesTimeLeft) {
     EXPECT_EQ(p.blocksDone(), 10u);
 }
 
+TEST(TransferProgressTest, VerifyMovesEveryBlockOnceAndWritesNone) {
+    TransferProgress p(TransferKind::VERIFY);
+    // 10 blocks (160 words), read back only.
+    p.onStatus("Connecting to target...", STATE_CONNECT, 0xFFFF, 160, 0.0);
+    EXPECT_EQ(p.snapshot(0.1).phase, "connect");
+    p.onStatus("Verifying Data Packet 0", STATE_VERIFY, 0, 160, 1.0);
+    p.onStatus("Verifying Data Packet 5", STATE_VERIFY, 5, 160, 2.0);
+    const ProgressSnapshot s = p.snapshot(2.0);
+    EXPECT_EQ(s.phase, "verify");
+    EXPECT_EQ(s.blocksDone, 5u);
+    EXPECT_EQ(s.blocksTotal, 10u);
+    // 5 of 10 block moves are half of the 640-byte image, in 2 s; 5 moves left at 5 a second.
+    EXPECT_DOUBLE_EQ(s.bytesPerSecond, 640 / 2 / 2.0);
+    EXPECT_DOUBLE_EQ(s.secondsLeft, 5 * 1.0 / 5);
+    p.onResult(SUCCESS);
+    EXPECT_EQ(p.blocksDone(), 10u);
+}
+
 TEST(TransferProgressTest, CancelStateKeepsTheCounts) {
     TransferProgress p(TransferKind::LOAD);
     p.onStatus("Verifying Data Packet 3", STATE_VERIFY, 3, 64, 1.0);
