@@ -112,9 +112,9 @@ int runTransferCommand(CliOptions options) {
     }
     const bool station = choice.station && !options.stationChild;
     if (station && oneTimeSource) {
-        return usageError(std::cerr, imageDisplayName(options.file) +
-                                         " can be read only once, and every board of a "
-                                         "station reads the image: give a regular file");
+        return reportUsageError(imageDisplayName(options.file) +
+                                " can be read only once, and every board of a station reads "
+                                "the image: give a regular file");
     }
     if (sendsImage && oneTimeSource) {
         image = readImageInput(options);
