@@ -258,7 +258,6 @@ struct LateSignalCase {
     Kind kind;
     TestSeam seam;     ///< where the reader is held, once
     uint32_t detail;   ///< at which answer: the command, or a read's block address
-    int holdMs;        ///< longer than the worker's wait (50 ms connecting, 500 ms a block)
     uint8_t command;   ///< the request whose answer is held
     uint16_t address;  ///< its block address (reads and writes)
 };
@@ -291,10 +290,19 @@ TEST_P(LateSignalTest, AnswerTakenBeforeTheDeadlineCountsWhenItsSignalComesAfter
     options.once = true;
     options.flashIn = m_dir.write("flash.bin", plain);
     startSim(options);
+    // The reader is held until the worker has gone past its wait for the held answer: it
+    // has sent its next request (or the same one again) or ended. With no signal to wake
+    // it, the worker waits out its deadline first (50 ms connecting, 500 ms a block); a
+    // fixed hold would let the next request's wait run out while the reader is still held.
     std::atomic<int> holds{0};
     test::ScopedTestSeams seams([&](TestSeam seam, uint32_t detail) {
         if (seam == c.seam && detail == c.detail && holds.fetch_add(1) == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(c.holdMs));
+            const auto cap = std::chrono::steady_clock::now() + 5s;
+            while (g_transfer.awaitedAnswer.load() == 0 &&
+                   g_transfer.state.load() != STATE_IDLE &&
+                   std::chrono::steady_clock::now() < cap) {
+                std::this_thread::sleep_for(1ms);
+            }
         }
         return false;
     });
@@ -320,11 +328,11 @@ TEST_P(LateSignalTest, AnswerTakenBeforeTheDeadlineCountsWhenItsSignalComesAfter
 INSTANTIATE_TEST_SUITE_P(
     Answers, LateSignalTest,
     ::testing::Values(
-        LateSignalCase{"Handshake", Kind::DOWNLOAD, TestSeam::ANSWER_ACCEPTED, 0x04, 300, 0x04, 0},
-        LateSignalCase{"Write", Kind::DOWNLOAD, TestSeam::ANSWER_ACCEPTED, 0x01, 800, 0x01, 0},
-        LateSignalCase{"VerifyRead", Kind::DOWNLOAD, TestSeam::READ_ACCEPTED, 16, 800, 0x02, 16},
-        LateSignalCase{"Enable", Kind::DOWNLOAD, TestSeam::ANSWER_ACCEPTED, 0x03, 800, 0x03, 0},
-        LateSignalCase{"CryptBlock", Kind::CRYPT, TestSeam::READ_ACCEPTED, 16, 800, 0x02, 16}),
+        LateSignalCase{"Handshake", Kind::DOWNLOAD, TestSeam::ANSWER_ACCEPTED, 0x04, 0x04, 0},
+        LateSignalCase{"Write", Kind::DOWNLOAD, TestSeam::ANSWER_ACCEPTED, 0x01, 0x01, 0},
+        LateSignalCase{"VerifyRead", Kind::DOWNLOAD, TestSeam::READ_ACCEPTED, 16, 0x02, 16},
+        LateSignalCase{"Enable", Kind::DOWNLOAD, TestSeam::ANSWER_ACCEPTED, 0x03, 0x03, 0},
+        LateSignalCase{"CryptBlock", Kind::CRYPT, TestSeam::READ_ACCEPTED, 16, 0x02, 16}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ThreadFailureCase {
