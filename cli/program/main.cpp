@@ -16,7 +16,7 @@
 #include "cli/report/record_file.h"
 #include "cli/report/transfer_events.h"
 #include "cli/station/station_plan.h"
-#include "cli/system/append_file.h"
+#include "cli/system/locked_file.h"
 #include "cli/system/program_arguments.h"
 #include "cli/system/terminal.h"
 #include "transfer/transfer_context.h"

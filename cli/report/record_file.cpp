@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "cli/report/json_report.h"
-#include "cli/system/append_file.h"
+#include "cli/system/locked_file.h"
 
 namespace tarnlink {
 

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "cli/report/json_report.h"
-#include "cli/system/append_file.h"
+#include "cli/system/locked_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnlink {

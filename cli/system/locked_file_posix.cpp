@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/system/append_file.h"
+#include "cli/system/locked_file.h"
 
 namespace tarnlink {
 

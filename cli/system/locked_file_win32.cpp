@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "cli/system/append_file.h"
+#include "cli/system/locked_file.h"
 #include "cli/system/system_error_text.h"
 #include "platform/utf16_text.h"
 #include "platform/windows_path.h"
