@@ -47,31 +47,70 @@ bool failOpen(const std::wstring& path, std::string* error) {
     return fail(error);
 }
 
+bool writeAll(HANDLE file, const std::string& text) {
+    size_t written = 0;
+    while (written < text.size()) {
+        DWORD n = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - written, 1u << 20));
+        if (!WriteFile(file, text.data() + written, chunk, &n, nullptr) || n == 0) {
+            return false;
+        }
+        written += n;
+    }
+    return true;
+}
+
+bool readAll(HANDLE file, std::string& text) {
+    char buffer[4096];
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        text.append(buffer, n);
+    }
+}
+
+// Opens the file named in UTF-8 for `access` and locks all of it, also beyond its end.
+// Shared for reading and writing: other processes use the same file, and the lock, not
+// the sharing mode, keeps them apart. INVALID_HANDLE_VALUE with `*error` set.
+HANDLE openLocked(const std::string& path, DWORD access, DWORD disposition, std::string* error) {
+    // The wide call with the name as it is: the narrow one would take it in the ANSI code
+    // page and could change a look-alike of the file named.
+    const std::optional<std::wstring> widePath = utf16FromUtf8(path);
+    if (!widePath) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        fail(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::wstring systemPath = windowsFilePath(*widePath);
+    HANDLE file = CreateFileW(systemPath.c_str(), access,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        failOpen(systemPath, error);
+        return INVALID_HANDLE_VALUE;
+    }
+    OVERLAPPED whole{};
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+        fail(error);
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
 }  // namespace
 
 bool appendWithHeader(const std::string& path, const std::string& header, const std::string& text,
                       std::string* error) {
-    // The wide call with the name as it is: the narrow one would take it in the ANSI code
-    // page and could append to a look-alike of the file named.
-    const std::optional<std::wstring> widePath = utf16FromUtf8(path);
-    if (!widePath) {
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return fail(error);
-    }
-    const std::wstring systemPath = windowsFilePath(*widePath);
-    // Shared for reading and writing: another station appends to the same file, and the
-    // lock, not the sharing mode, keeps the two apart.
-    FileHandle file(CreateFileW(systemPath.c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // "Is it empty, then header and line" is one step against another station appending.
+    FileHandle file(openLocked(path, GENERIC_WRITE, OPEN_ALWAYS, error));
     if (file.get() == INVALID_HANDLE_VALUE) {
-        return failOpen(systemPath, error);
-    }
-    // The whole file, also beyond its end, locked: "is it empty, then header and line" is
-    // one step against another station appending to it.
-    OVERLAPPED whole{};
-    if (!LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-        return fail(error);
+        return false;
     }
     LARGE_INTEGER size{};
     LARGE_INTEGER end{};
@@ -79,19 +118,38 @@ bool appendWithHeader(const std::string& path, const std::string& header, const 
         !SetFilePointerEx(file.get(), LARGE_INTEGER{}, &end, FILE_END)) {
         return fail(error);
     }
-    const std::string all = size.QuadPart == 0 ? header + text : text;
-    size_t written = 0;
-    while (written < all.size()) {
-        DWORD n = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(all.size() - written, 1u << 20));
-        if (!WriteFile(file.get(), all.data() + written, chunk, &n, nullptr) || n == 0) {
-            return fail(error);
-        }
-        written += n;
+    if (!writeAll(file.get(), size.QuadPart == 0 ? header + text : text)) {
+        return fail(error);
     }
     // A device such as NUL cannot be flushed and needs no flush.
     if (!FlushFileBuffers(file.get()) && GetLastError() != ERROR_INVALID_FUNCTION &&
         GetLastError() != ERROR_INVALID_HANDLE) {
+        return fail(error);
+    }
+    return true;
+}
+
+bool changeLockedFile(const std::string& path, bool create, const FileChange& change,
+                      std::string* error) {
+    FileHandle file(openLocked(path, GENERIC_READ | GENERIC_WRITE,
+                               create ? OPEN_ALWAYS : OPEN_EXISTING, error));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    std::string before;
+    if (!readAll(file.get(), before)) {
+        return fail(error);
+    }
+    std::string after = before;
+    if (!change(after, error)) {
+        return false;
+    }
+    if (after == before) {
+        return true;
+    }
+    if (!SetFilePointerEx(file.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN) ||
+        !writeAll(file.get(), after) || !SetEndOfFile(file.get()) ||
+        !FlushFileBuffers(file.get())) {
         return fail(error);
     }
     return true;
