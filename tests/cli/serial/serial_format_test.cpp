@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace tarnlink {
@@ -92,6 +93,27 @@ TEST(SerialFormatTest, UnknownNamesAndWidthsAreRefused) {
         std::string error;
         EXPECT_FALSE(parseSerialFormat(name, &error)) << name;
         EXPECT_EQ(error, expected) << name;
+    }
+}
+
+// --serial-value: the text the reports show, read back in its format.
+TEST(SerialFormatTest, AGivenValueIsReadAsTheReportsShowIt) {
+    const std::vector<std::tuple<const char*, const char*, std::string>> cases = {
+        {"4660", "u16be", "\x12\x34"},
+        {"42", "ascii:6", "000042"},
+        {"00beef", "hex:6", "00BEEF"},
+        {"65536", "u16le", "65536 does not fit u16le (largest 65535)"},
+        {"0x10", "u32le", "\"0x10\" is not a decimal number"},
+        {"-1", "u64le", "\"-1\" is not a decimal number"},
+        {"18446744073709551616", "u64le", "\"18446744073709551616\" is not a decimal number that fits 64 bits"},
+        {"BEEFG", "hex:6", "\"BEEFG\" is not hex digits"},
+    };
+    for (const auto& [text, name, expected] : cases) {
+        std::string error;
+        const std::optional<SerialValue> value =
+            parseSerialText(text, *parseSerialFormat(name, &error), &error);
+        EXPECT_EQ(value ? std::string(value->bytes.begin(), value->bytes.end()) : error, expected)
+            << text << " " << name;
     }
 }
 
