@@ -25,6 +25,8 @@ Examples:
   tarnlink-cli crypt crypt.bin --port {PORT} --force --json
   tarnlink-cli load firmware.bin --port {PORT} --port {PORT2} --record line1.csv
   tarnlink-cli load firmware.bin --port all --loop --record line1.csv --events
+  tarnlink-cli load firmware.hex --port all --loop --record line1.csv --serial-at 0x7F00
+      --serial-format ascii:6 --serial-counter line1.next --serial-start 100
   tarnlink-cli ports --json
 
 IMAGE is a raw binary, Intel HEX, S-record or ELF file, told by its extension (.hex .ihx
@@ -73,7 +75,7 @@ void addTransferOptions(CLI::App& command, CliOptions& options) {
     command
         .add_option("--record", options.recordPath,
                     "append one CSV line per board to FILE (time, port, USB serial, command, "
-                    "file, SHA-256, result, seconds, retries, format, image SHA-256, base)")
+                    "file, SHA-256, result, seconds, retries, format, image SHA-256, base, serial)")
         ->type_name("FILE");
     command
         .add_option("--wait", options.waitSeconds,

@@ -7,46 +7,38 @@
 namespace tarnlink {
 
 void addSerialOptions(CLI::App& command, SerialArguments& arguments) {
-    const char* group = "Each board's own value (serial number, MAC address, key)";
     command
         .add_option("--serial-at", arguments.at,
                     "byte offset in the flat image where each board's value goes, hex (0x7F00) "
                     "or decimal; the image grows with 0xFF up to it")
-        ->type_name("ADDR")
-        ->group(group);
+        ->type_name("ADDR");
     command
         .add_option("--serial-format", arguments.format,
                     "how a counter's value is written: u16le u16be u32le u32be u64le u64be, "
                     "ascii:N (N decimal digits) or hex:N (N hex digits as text)")
-        ->type_name("FMT")
-        ->group(group);
+        ->type_name("FMT");
     command
         .add_option("--serial-counter", arguments.counter,
                     "file holding the next value; each board takes one, under a lock")
-        ->type_name("FILE")
-        ->group(group);
+        ->type_name("FILE");
     command
         .add_option("--serial-start", arguments.start,
                     "creates the counter with this value; refused when it holds another")
-        ->type_name("N")
-        ->group(group);
+        ->type_name("N");
     command
         .add_option("--serial-step", arguments.step, "added to the counter after each board (1)")
         ->type_name("K")
-        ->check(CLI::PositiveNumber)
-        ->group(group);
+        ->check(CLI::PositiveNumber);
     command
         .add_option("--serial-list", arguments.list,
                     "file of values as hex bytes, one a line (00:1B:63:84:45:E6); each board "
                     "takes the next unused line, marked in FILE.used")
-        ->type_name("FILE")
-        ->group(group);
+        ->type_name("FILE");
     command
         .add_option("--serial-value", arguments.value,
                     "this one value, taking nothing: a board flashed again, or verified (a "
                     "number in --serial-format, or hex bytes without it)")
-        ->type_name("TEXT")
-        ->group(group);
+        ->type_name("TEXT");
 }
 
 std::string serialRequestFrom(const SerialArguments& arguments, bool verifying,

@@ -96,7 +96,7 @@ TEST(RecordFileTest, HeaderOnlyOnceAndEveryLineWholeWhenManyAppendAtOnce) {
         EXPECT_NE(line.find(",image-" + std::string(1, w) + "-" + std::string(3000, 'x') + ","),
                   std::string::npos)
             << "line " << count << " mixes two boards";
-        EXPECT_TRUE(line.ends_with(",SUCCESS,1.500,2,,,")) << line.substr(line.size() - 30);
+        EXPECT_TRUE(line.ends_with(",SUCCESS,1.500,2,,,,")) << line.substr(line.size() - 30);
     }
     EXPECT_EQ(count, WRITERS * LINES);
 }
