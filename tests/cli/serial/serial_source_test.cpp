@@ -127,7 +127,7 @@ TEST(SerialLockTest, TakersInSeveralProcessesNeverGetTheSameValue) {
     const std::string counterPath = dir.write("next.txt", bytesOf("1\n"));
     const std::string listPath = dir.write("keys.txt", bytesOf(listText));
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"counter", counterPath, "ascii:4", "30"},
+         {std::vector<std::string>{"counter", counterPath, "ascii:4", "100"},
           std::vector<std::string>{"list", listPath, "20"}}) {
         std::vector<std::unique_ptr<ChildProcess>> children;
         std::vector<std::string> outputs(3);
@@ -138,6 +138,9 @@ TEST(SerialLockTest, TakersInSeveralProcessesNeverGetTheSameValue) {
             std::string error;
             children.push_back(ChildProcess::start(argv, &error));
             ASSERT_TRUE(children.back()) << error;
+        }
+        for (const auto& child : children) {
+            EXPECT_TRUE(child->writeInput("go\n"));
         }
         for (int i = 0; i < 3; ++i) {
             readers.emplace_back([&, i] {
@@ -160,8 +163,8 @@ TEST(SerialLockTest, TakersInSeveralProcessesNeverGetTheSameValue) {
             << args[0] << ": a value was given twice";
         if (args[0] == "counter") {
             EXPECT_EQ(*values.begin(), "0001");
-            EXPECT_EQ(*values.rbegin(), "0090");
-            EXPECT_EQ(readText(counterPath), "91\n");
+            EXPECT_EQ(*values.rbegin(), "0300");
+            EXPECT_EQ(readText(counterPath), "301\n");
         } else {
             EXPECT_EQ(test::lines(readText(usedMarksPath(listPath))).size(), 60u);
         }

@@ -1,7 +1,8 @@
 // Takes values from a counter or a list as a board would, one line each on stdout:
 //   tarnlink_serial_taker counter FILE FORMAT COUNT
 //   tarnlink_serial_taker list FILE COUNT
-// For the tests of the lock between processes.
+// For the tests of the lock between processes: it starts taking once a line comes on its
+// standard input, so that takers started one after the other take at the same time.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,6 +26,10 @@ int main(int argc, char** argv) {
     } else {
         std::fprintf(stderr, "usage: counter FILE FORMAT COUNT | list FILE COUNT\n");
         return 64;
+    }
+    char go[16];
+    if (std::fgets(go, sizeof go, stdin) == nullptr) {
+        return 1;
     }
     for (int i = 0; i < count; ++i) {
         const std::optional<SerialValue> value = takeSerialValue(source, &error);
