@@ -25,8 +25,7 @@ Examples:
   tarnlink-cli crypt crypt.bin --port {PORT} --force --json
   tarnlink-cli load firmware.bin --port {PORT} --port {PORT2} --record line1.csv
   tarnlink-cli load firmware.bin --port all --loop --record line1.csv --events
-  tarnlink-cli load firmware.hex --port all --loop --record line1.csv --serial-at 0x7F00
-      --serial-format ascii:6 --serial-counter line1.next --serial-start 100
+  tarnlink-cli load fw.hex --port all --loop --serial-at 0x7F00 --serial-format ascii:6 --serial-counter next.txt
   tarnlink-cli ports --json
 
 IMAGE is a raw binary, Intel HEX, S-record or ELF file, told by its extension (.hex .ihx
