@@ -7,6 +7,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -216,6 +217,56 @@ TEST_F(CliSerialTest, AStationKilledInTheMiddleOfAListGivesNoValueTwice) {
         given.insert(flash[SERIAL_AT + 5]);
     }
     EXPECT_EQ(given, (std::set<uint8_t>{0x04, 0x05, 0x06, 0x07}));
+}
+
+// The pid of the station's child that runs the board on `port`; 0 when there is none.
+pid_t stationChildOf(const std::string& port) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        const Bytes raw = test::readFile(entry.path().string() + "/cmdline");
+        std::string line(raw.begin(), raw.end());
+        std::replace(line.begin(), line.end(), '\0', ' ');
+        if (line.find("--station-child") != std::string::npos &&
+            line.find(" " + port + " ") != std::string::npos) {
+            return static_cast<pid_t>(std::stol(name));
+        }
+    }
+    return 0;
+}
+
+// A board whose process dies after it has taken its value: the station records the value
+// with the failure, from the board's "serial" event.
+TEST_F(CliSerialTest, ABoardWhoseProcessDiesIsRecordedWithTheValueItTook) {
+    m_dir.write("next.txt", bytesOf("40\n"));
+    sim::SimOptions slow;
+    slow.delayMs = 400;  // the board to be killed is still busy
+    auto sims = startSims(1);
+    sims.push_back(std::move(startSims(1, slow).front()));
+    CliProcess station(loadArgs(sims));
+    pid_t child = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline &&
+           (test::readFile(m_counter) != bytesOf("42\n") ||
+            (child = stationChildOf(sims[1]->portPath())) == 0)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_NE(child, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // it has said its value
+    ::kill(child, SIGKILL);
+    EXPECT_NE(station.wait(60000).exitCode, 0);
+    std::map<std::string, std::vector<std::string>> byPort;
+    for (const auto& row : recordRows(m_record)) {
+        byPort[row[1]] = row;
+    }
+    ASSERT_EQ(byPort.size(), 2u);
+    const auto& killed = byPort[sims[1]->portPath()];
+    EXPECT_EQ(killed[6], "GENERAL_FAILURE");
+    EXPECT_TRUE(killed[12] == "40" || killed[12] == "41") << killed[12];
+    EXPECT_EQ(killed[10], sha256Of(boardImage(m_image, std::stoul(killed[12]))));
+    EXPECT_NE(killed[12], byPort[sims[0]->portPath()][12]);
 }
 
 // A board flashed again or verified later is given its value on the command line.
