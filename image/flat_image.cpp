@@ -120,6 +120,34 @@ std::string placeBytes(FlatImage& image, uint64_t offset, const uint8_t* data, s
     return {};
 }
 
+std::optional<uint64_t> parseAddress(const std::string& text) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const size_t first = hex ? 2 : 0;
+    if (text.size() <= first || text.size() - first > (hex ? 16u : 20u)) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (size_t i = first; i < text.size(); ++i) {
+        const char c = text[i];
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = unsigned(c - '0');
+        } else if (hex && c >= 'a' && c <= 'f') {
+            digit = unsigned(c - 'a' + 10);
+        } else if (hex && c >= 'A' && c <= 'F') {
+            digit = unsigned(c - 'A' + 10);
+        } else {
+            return std::nullopt;
+        }
+        const uint64_t radix = hex ? 16 : 10;
+        if (value > (UINT64_MAX - digit) / radix) {
+            return std::nullopt;
+        }
+        value = value * radix + digit;
+    }
+    return value;
+}
+
 std::string hexAddress(uint64_t address) {
     char text[24];
     std::snprintf(text, sizeof text, "0x%08" PRIX64, address);

@@ -61,6 +61,10 @@ std::string flattenSegments(const ImageSegments& pieces, std::optional<uint64_t>
 /// past its end. Returns why not (the bytes would end past the largest image), or empty.
 std::string placeBytes(FlatImage& image, uint64_t offset, const uint8_t* data, size_t size);
 
+/// The address `text` names: "0x" and hex digits, or decimal digits. None when it is
+/// neither or does not fit 64 bits.
+std::optional<uint64_t> parseAddress(const std::string& text);
+
 /// "0x08000000": at least eight hex digits, upper case.
 std::string hexAddress(uint64_t address);
 

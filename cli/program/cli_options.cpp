@@ -1,6 +1,7 @@
 #include "cli/program/cli_options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <ostream>
 
 #include "cli/ports/port_name.h"
@@ -24,6 +25,7 @@ Examples:
   tarnlink-cli crypt crypt.bin --port {PORT} --force --json
   tarnlink-cli load firmware.bin --port {PORT} --port {PORT2} --record line1.csv
   tarnlink-cli load firmware.bin --port all --loop --record line1.csv --events
+  tarnlink-cli load fw.hex --port all --loop --serial-at 0x7F00 --serial-format ascii:6 --serial-counter next.txt
   tarnlink-cli ports --json
 
 IMAGE is a raw binary, Intel HEX, S-record or ELF file, told by its extension (.hex .ihx
@@ -72,7 +74,7 @@ void addTransferOptions(CLI::App& command, CliOptions& options) {
     command
         .add_option("--record", options.recordPath,
                     "append one CSV line per board to FILE (time, port, USB serial, command, "
-                    "file, SHA-256, result, seconds, retries, format, image SHA-256, base)")
+                    "file, SHA-256, result, seconds, retries, format, image SHA-256, base, serial)")
         ->type_name("FILE");
     command
         .add_option("--wait", options.waitSeconds,
@@ -89,9 +91,18 @@ void addTransferOptions(CLI::App& command, CliOptions& options) {
     command.add_flag("--station-child", options.stationChild)->group("");
 }
 
-// IMAGE, --format, --base and --no-reset-verify: what load and verify share.
-void addImageOptions(CLI::App& command, CliOptions& options, std::string& format,
-                     std::string& base) {
+// What load and verify share: IMAGE, --format, --base, --no-reset-verify, each board's
+// own value and the dry run.
+struct ImageArguments {
+    std::string format = "auto";
+    std::string base;
+    SerialArguments serial;
+    std::string dryRun;
+};
+
+void addImageOptions(CLI::App& command, CliOptions& options, ImageArguments& arguments) {
+    std::string& format = arguments.format;
+    std::string& base = arguments.base;
     command.add_option("IMAGE", options.file, "firmware file, or - for the standard input")
         ->required();
     command
@@ -108,6 +119,29 @@ void addImageOptions(CLI::App& command, CliOptions& options, std::string& format
     addTransferOptions(command, options);
     command.add_flag("--no-reset-verify", options.noResetVerify,
                      "leave the first 3 bytes of block 0 out of the verify (8051 reset vector)");
+    addSerialOptions(command, arguments.serial);
+    command
+        .add_option("--dry-run", arguments.dryRun,
+                    "open no port: show the value and image SHA-256 each of the next N boards "
+                    "would get, taking nothing (N: the number of ports, at least 1)")
+        ->type_name("[N]")
+        ->expected(0, 1);
+}
+
+// --dry-run's count: as given, or one for each port named.
+std::optional<size_t> dryRunBoards(const CLI::App& command, const ImageArguments& arguments,
+                                   const CliOptions& options) {
+    if (command.count("--dry-run") == 0) {
+        return 0;
+    }
+    if (arguments.dryRun.empty()) {
+        return std::max<size_t>(options.ports.size(), 1);
+    }
+    const std::optional<uint64_t> count = parseAddress(arguments.dryRun);
+    if (!count || *count == 0 || *count > 100000) {
+        return std::nullopt;
+    }
+    return static_cast<size_t>(*count);
 }
 
 int checkDoctorPort(DoctorOptions& doctor, std::ostream& err) {
@@ -124,34 +158,6 @@ int checkDoctorPort(DoctorOptions& doctor, std::ostream& err) {
 }
 
 }  // namespace
-
-std::optional<uint64_t> parseAddress(const std::string& text) {
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const size_t first = hex ? 2 : 0;
-    if (text.size() <= first || text.size() - first > (hex ? 16u : 20u)) {
-        return std::nullopt;
-    }
-    uint64_t value = 0;
-    for (size_t i = first; i < text.size(); ++i) {
-        const char c = text[i];
-        unsigned digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = unsigned(c - '0');
-        } else if (hex && c >= 'a' && c <= 'f') {
-            digit = unsigned(c - 'a' + 10);
-        } else if (hex && c >= 'A' && c <= 'F') {
-            digit = unsigned(c - 'A' + 10);
-        } else {
-            return std::nullopt;
-        }
-        const uint64_t radix = hex ? 16 : 10;
-        if (value > (UINT64_MAX - digit) / radix) {
-            return std::nullopt;
-        }
-        value = value * radix + digit;
-    }
-    return value;
-}
 
 int usageError(std::ostream& err, const std::string& text) {
     err << PROGRAM << ": " << text << " (see '" << PROGRAM << " --help')\n";
@@ -174,13 +180,14 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
     app.allow_windows_style_options(false);
     app.footer(withPortNames(EXAMPLES));
 
-    std::string format = "auto";
-    std::string base;
+    ImageArguments imageArguments;
+    const std::string& format = imageArguments.format;
+    const std::string& base = imageArguments.base;
     CLI::App* load = app.add_subcommand("load", "download IMAGE, verify it and enable it");
-    addImageOptions(*load, options, format, base);
+    addImageOptions(*load, options, imageArguments);
     CLI::App* verify = app.add_subcommand(
         "verify", "compare the target's flash with IMAGE, writing and enabling nothing");
-    addImageOptions(*verify, options, format, base);
+    addImageOptions(*verify, options, imageArguments);
 
     CLI::App* crypt = app.add_subcommand("crypt", "read the target's encrypted image into OUTPUT");
     crypt
@@ -251,6 +258,20 @@ int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, 
                                        "' is no address; give hex digits after 0x "
                                        "(0x08000000) or a decimal number");
         }
+    }
+    if (options.command != CliCommand::CRYPT) {
+        const CLI::App& command = options.command == CliCommand::LOAD ? *load : *verify;
+        const std::string problem = serialRequestFrom(
+            imageArguments.serial, options.command == CliCommand::VERIFY, options.serial);
+        if (!problem.empty()) {
+            return usageError(err, problem);
+        }
+        const std::optional<size_t> boards = dryRunBoards(command, imageArguments, options);
+        if (!boards) {
+            return usageError(err, "--dry-run '" + imageArguments.dryRun +
+                                       "' is no number of boards from 1 to 100000");
+        }
+        options.dryRunBoards = *boards;
     }
     if (options.command == CliCommand::CRYPT && options.file == STANDARD_OUTPUT_NAME) {
         if (options.port.empty() || options.loop) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/doctor/doctor_command.h"
+#include "cli/serial/serial_options.h"
 #include "image/image_file.h"
 
 namespace tarnlink {
@@ -19,6 +20,10 @@ struct CliOptions {
     std::string file;  ///< load, verify: the image; crypt: the output file
     /// load, verify: how IMAGE is read (--format) and where its first byte lies (--base).
     ImageRequest image;
+    /// load, verify: each board's own value written into its image (--serial-*).
+    SerialRequest serial;
+    /// load, verify --dry-run: how many boards to show; 0: a real run.
+    size_t dryRunBoards = 0;
     std::vector<std::string> ports;  ///< every --port as given, in order
     std::string port;                ///< the port of a one-board run, as given
     std::string portPath;            ///< what the engine opens ("\\.\COM3" or a device path)
@@ -51,10 +56,6 @@ inline constexpr const char* STANDARD_OUTPUT_NAME = "-";
 /// ports a run uses otherwise (none given, "all", "auto", several) is for choosePorts.
 int parseCommandLine(const std::vector<std::string>& args, CliOptions& options, std::ostream& out,
                      std::ostream& err);
-
-/// The address `text` names: "0x" and hex digits, or decimal digits. None when it is
-/// neither or does not fit 64 bits.
-std::optional<uint64_t> parseAddress(const std::string& text);
 
 /// Writes a usage error the way parseCommandLine does: one line with a hint. Returns 64.
 int usageError(std::ostream& err, const std::string& text);

@@ -3,18 +3,13 @@
 #include <filesystem>
 
 #include "cli/report/sha256.h"
+#include "cli/serial/serial_plan.h"
 #include "platform/utf8_path.h"
 #include "transfer/transfer_context.h"
 
 namespace tarnlink {
 
 namespace {
-
-std::string sha256Of(const std::vector<uint8_t>& bytes) {
-    Sha256 digest;
-    digest.update(bytes.data(), bytes.size());
-    return digest.finishHex();
-}
 
 bool startsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
@@ -47,6 +42,22 @@ bool isOneTimeSource(const std::string& path) {
     const std::filesystem::file_status status = std::filesystem::status(pathFromUtf8(path), error);
     // A path that does not exist is no stream: reading it fails as for one board.
     return std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
+}
+
+std::string writeBoardSerial(const SerialRequest& request, ImageInput& image, std::string* serial) {
+    std::string problem;
+    const std::optional<SerialValue> value = takeSerialValue(request.source, &problem);
+    if (!value) {
+        return "no value for this board: " + problem;
+    }
+    // Taken, so burned from here on: the board's report names it whatever happens next.
+    *serial = value->text;
+    problem = placeSerial(image.loaded.flat, *request.at, *value);
+    if (!problem.empty()) {
+        return problem;
+    }
+    image.imageSha256 = sha256Of(image.loaded.flat.bytes);
+    return "";
 }
 
 void describeImage(const ImageInput& image, TransferReport& report) {

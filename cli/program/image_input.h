@@ -31,6 +31,11 @@ uint8_t imageFailureResult(const LoadedImage& loaded);
 /// boards each read the image, so it takes only a regular file.
 bool isOneTimeSource(const std::string& path);
 
+/// Takes the board's next value of `request` and writes it into `image`: its flat image and
+/// that image's digest. Returns why this board can have no value (then `image` is as it
+/// was), or empty with `*serial` set to the value's text.
+std::string writeBoardSerial(const SerialRequest& request, ImageInput& image, std::string* serial);
+
 /// Puts what the report says of the image (its format, both digests, the base) into `report`.
 void describeImage(const ImageInput& image, TransferReport& report);
 

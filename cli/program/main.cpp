@@ -10,13 +10,15 @@
 #include "cli/ports/port_name.h"
 #include "cli/ports/serial_ports.h"
 #include "cli/program/cli_options.h"
+#include "cli/program/dry_run.h"
 #include "cli/program/image_input.h"
 #include "cli/program/station_command.h"
 #include "cli/program/transfer_runner.h"
 #include "cli/report/record_file.h"
 #include "cli/report/transfer_events.h"
+#include "cli/serial/serial_plan.h"
 #include "cli/station/station_plan.h"
-#include "cli/system/append_file.h"
+#include "cli/system/locked_file.h"
 #include "cli/system/program_arguments.h"
 #include "cli/system/terminal.h"
 #include "transfer/transfer_context.h"
@@ -78,7 +80,31 @@ int reportUsageError(const std::string& text) {
     return status;
 }
 
+// Before the first board: a counter is made (--serial-start) or checked, and a value is
+// known to fit where it goes, so that no board burns a value that cannot be placed.
+std::string prepareSerials(const CliOptions& options, const ImageInput& image) {
+    if (!options.serial.at || options.stationChild) {
+        return "";
+    }
+    if (std::string problem = prepareSerialSource(options.serial.source); !problem.empty()) {
+        return problem;
+    }
+    const std::vector<SerialPlanRow> first =
+        planSerials(options.serial.source, image.loaded.flat, *options.serial.at, 1);
+    // A value that cannot be had (a list used up) stops each board on its own; one that
+    // cannot be placed would stop every board.
+    return first.front().value.empty() ? "" : first.front().error;
+}
+
 int runTransferCommand(CliOptions options) {
+    if (options.dryRunBoards > 0) {
+        const ImageInput image = readImageInput(options);
+        if (!image.loaded.ok()) {
+            return reportWithoutBoard(options, imageFailureResult(image.loaded),
+                                      image.loaded.error, &image);
+        }
+        return showDryRun(options, image);
+    }
     if (!options.recordPath.empty()) {
         // Found out before any board is touched: a record that cannot be written is a
         // production line that cannot account for its boards.
@@ -121,6 +147,11 @@ int runTransferCommand(CliOptions options) {
         if (!image->loaded.ok()) {
             return reportWithoutBoard(options, imageFailureResult(image->loaded),
                                       image->loaded.error, &*image);
+        }
+    }
+    if (image) {
+        if (const std::string problem = prepareSerials(options, *image); !problem.empty()) {
+            return reportUsageError(problem);
         }
     }
     if (station) {

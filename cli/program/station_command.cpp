@@ -91,6 +91,8 @@ int runStation(const CliOptions& options, const std::vector<std::string>& ports,
             args.push_back("--base");
             args.push_back(hexAddress(*options.image.base));
         }
+        const std::vector<std::string> serial = serialChildArguments(options.serial);
+        args.insert(args.end(), serial.begin(), serial.end());
         if (options.events || options.verbose) {
             args.push_back("--events");
         }

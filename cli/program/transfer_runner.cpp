@@ -384,6 +384,39 @@ TransferOutcome transfer(const CliOptions& options, Mailbox& mailbox, const Imag
     return outcome;
 }
 
+// Takes the board's own value and writes it into `image` once its port is there (a board
+// that is not there burns no value). Announces it at once, so that a station records the
+// value even of a board whose child dies. Empty when the board goes on; otherwise how it
+// ends before its port is opened.
+std::optional<TransferOutcome> giveBoardItsValue(const CliOptions& options,
+                                                 const std::string& devicePath, ImageInput& image,
+                                                 TransferReport& report) {
+    TransferOutcome stopped;
+    if (portPresence(devicePath).empty()) {
+        stopped.result = SERIALPORT_ERROR;
+        stopped.detail = devicePath + ": no such port; no value was taken for it";
+        return stopped;
+    }
+    stopped.result = GENERAL_FAILURE;
+    stopped.detail = writeBoardSerial(options.serial, image, &report.serial);
+    if (!stopped.detail.empty()) {
+        return stopped;
+    }
+    report.imageSha256 = image.imageSha256;
+    if (options.events || options.stationChild) {
+        nlohmann::ordered_json event = newEvent("serial", options.port);
+        event["serial"] = report.serial;
+        event["image_sha256"] = report.imageSha256;
+        writeText(stdout, eventLine(event));
+        std::fflush(stdout);
+    }
+    if (outputMode(options) != OutputMode::QUIET) {
+        writeText(stderr, "Serial " + report.serial + " for " + options.port + "\n");
+        std::fflush(stderr);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 TransferKind transferKindOf(const CliOptions& options) {
@@ -496,6 +529,15 @@ int runOneBoard(const CliOptions& options, const ImageInput* image) {
     // Looked up only now: with --wait the adapter may just have been plugged in.
     if (const std::optional<SerialPortInfo> info = findSerialPort(devicePath)) {
         report.usbSerial = info->serialNumber;
+    }
+    std::optional<ImageInput> boardImage;
+    if (options.serial.at && image != nullptr) {
+        boardImage = *image;
+        if (std::optional<TransferOutcome> stopped =
+                giveBoardItsValue(options, devicePath, *boardImage, report)) {
+            return finishReport(options, report, *stopped);
+        }
+        image = &*boardImage;
     }
     const TransferOutcome outcome = transfer(options, mailbox, image, std::move(openOutput));
     transferOver.store(true);

@@ -38,6 +38,7 @@ nlohmann::ordered_json transferReportJson(const TransferReport& r) {
     // Text, as the README and the errors write addresses: a 64-bit ELF address is more
     // than many JSON readers keep exact as a number.
     j["base"] = r.base ? nlohmann::ordered_json(hexAddress(*r.base)) : nullptr;
+    j["serial"] = textOrNull(r.serial);
     j["usb_serial"] = textOrNull(r.usbSerial);
     j["retries"] = r.retries;
     j["detail"] = textOrNull(r.detail);

@@ -27,6 +27,7 @@ struct TransferReport {
     std::string format;            ///< load, verify: "bin", "ihex", "srec" or "elf"
     std::string imageSha256;       ///< load, verify: SHA-256 of the flat image sent
     std::optional<uint64_t> base;  ///< load, verify: flash address of its first byte
+    std::string serial;            ///< the board's own value as text; empty when none
     std::string usbSerial;         ///< the adapter's serial number; empty when none
     uint32_t retries = 0;          ///< block requests sent again
     std::string detail;            ///< the line under the result's message; may be empty
@@ -38,7 +39,7 @@ struct TransferReport {
 /// The report as one JSON object, fields in a fixed order: "port", "command", "result",
 /// "name", "message", "blocks", "seconds", "image" (load, verify) or "output" (crypt),
 /// "bytes" and "sha256" (of the file), "format", "image_sha256" (of the flat image),
-/// "base" ("0x08000000"), "usb_serial", "retries", "detail", "turnaround_ms" (median of the first
+/// "base" ("0x08000000"), "serial" (the board's own value), "usb_serial", "retries", "detail", "turnaround_ms" (median of the first
 /// exchanges), "efficiency" (line time of the bytes over the elapsed time), "cpu_seconds",
 /// "time". Unknown values are null.
 nlohmann::ordered_json transferReportJson(const TransferReport& report);

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "cli/report/json_report.h"
-#include "cli/system/append_file.h"
+#include "cli/system/locked_file.h"
 
 namespace tarnlink {
 
@@ -50,7 +50,7 @@ std::string numberField(const nlohmann::ordered_json& report, const char* key, b
 
 std::string recordHeader() {
     return "time,port,usb_serial,command,file,sha256,result,seconds,retries,format,image_sha256,"
-           "base\n";
+           "base,serial\n";
 }
 
 std::string recordLine(const nlohmann::ordered_json& report) {
@@ -68,6 +68,7 @@ std::string recordLine(const nlohmann::ordered_json& report) {
     line += "," + csvField(jsonText(report, "format"));
     line += "," + csvField(jsonText(report, "image_sha256"));
     line += "," + csvField(jsonText(report, "base"));
+    line += "," + csvField(jsonText(report, "serial"));
     return line + "\n";
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // --record FILE: the production record, one CSV line per board, appended as each board
 // ends. Columns: time, port, usb_serial, command, file, sha256, result, seconds, retries,
-// format, image_sha256, base. New columns only ever go at the end, so a reader of an older
-// record (nine columns; a file that grew across versions holds both) finds each column where
-// it was; the three last are empty for a crypt and in lines of older versions.
+// format, image_sha256, base, serial. New columns only ever go at the end, so a reader of an
+// older record (nine or twelve columns; a file that grew across versions holds several)
+// finds each column where it was; the last four are empty for a crypt and in lines of older
+// versions, serial also for a board given no value of its own.
 
 #include <nlohmann/json.hpp>
 #include <string>

@@ -108,6 +108,12 @@ std::string Sha256::finishHex() {
     return hex;
 }
 
+std::string sha256Of(const std::vector<uint8_t>& bytes) {
+    Sha256 digest;
+    digest.update(bytes.data(), bytes.size());
+    return digest.finishHex();
+}
+
 std::optional<FileDigest> digestFile(const std::string& path, int* error) {
     // A directory opens on Linux and fails at the first read with EISDIR; on Windows it does
     // not open at all, with EACCES. Told apart first, it reads the same on both.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarnlink {
 
@@ -25,6 +26,9 @@ class Sha256 {
     size_t m_buffered = 0;
     uint64_t m_length = 0;
 };
+
+/// The SHA-256 of `bytes` as 64 lower-case hex digits.
+std::string sha256Of(const std::vector<uint8_t>& bytes);
 
 /// Size and SHA-256 of a whole file.
 struct FileDigest {

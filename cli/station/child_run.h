@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>
@@ -67,6 +68,9 @@ struct ChildRun {
     bool killed = false;
     bool garbageNoted = false;
     bool reported = false;
+    /// What the child said its board was given ("serial", "image_sha256" of its "serial"
+    /// event): part of the report the station makes when the child ends without one.
+    nlohmann::ordered_json given = nlohmann::ordered_json::object();
 
     /// Starts the two readers: each line the child writes goes to `mailbox`, and when its
     /// output ends, its end (once it has been reaped). `process` must be set.

@@ -133,6 +133,13 @@ void Station::Impl::onOutputLine(ChildRun& run, const std::string& line,
     }
     // The station's name for the board wins over whatever the child says.
     event["port"] = settings.boards[run.board].port;
+    if (event["event"] == "serial") {
+        for (const char* key : {"serial", "image_sha256"}) {
+            if (event.contains(key) && event[key].is_string()) {
+                run.given[key] = event[key];
+            }
+        }
+    }
     if (event["event"] != "result") {
         listener.boardEvent(run.board, event);
         return;
@@ -178,7 +185,12 @@ void Station::Impl::onEnded(const StationMessage& ended, StationClock::time_poin
             why = "tarnlink-cli for this board stopped responding and was killed";
         }
         listener.boardNote(board, why);
-        record(board, syntheticReport(board, run->number, GENERAL_FAILURE, elapsed, why));
+        nlohmann::ordered_json report =
+            syntheticReport(board, run->number, GENERAL_FAILURE, elapsed, why);
+        for (const auto& [key, value] : run->given.items()) {
+            report[key] = value;  // a value taken is burned: the record names it
+        }
+        record(board, report);
     }
     std::unique_ptr<ChildRun> finished;
     {

@@ -69,18 +69,21 @@ std::string StationConsole::liveLine(size_t b, unsigned width) const {
     const std::string suffix = m_settings.loop ? "  [" + tallyText(board.tally) + "]" : "";
     const size_t used = port.size() + 2 + suffix.size();
     const unsigned room = width > used + 10 ? static_cast<unsigned>(width - used) : 10;
-    std::string body;
+    std::string body = board.serial.empty() || board.state == State::WAITING
+                           ? std::string()
+                           : "[" + board.serial + "] ";
     switch (board.state) {
         case State::NONE:
             break;
         case State::WAITING:
-            body = board.waitingForNext ? "waiting for the next board" : "waiting for the port";
+            body += board.waitingForNext ? "waiting for the next board" : "waiting for the port";
             break;
         case State::RUNNING:
-            body = formatBoardProgress(board.snapshot, room);
+            body += formatBoardProgress(board.snapshot,
+                                        room > body.size() + 10 ? room - unsigned(body.size()) : 10);
             break;
         case State::DONE:
-            body = board.result;
+            body += board.result;
             break;
     }
     return (port + "  " + body.substr(0, room) + suffix).substr(0, width);
@@ -126,6 +129,7 @@ void StationConsole::boardWaiting(size_t b, bool nextBoard) {
 void StationConsole::boardStarted(size_t b, unsigned number) {
     Board& board = m_boards[b];
     board.state = State::RUNNING;
+    board.serial.clear();
     board.snapshot = ProgressSnapshot{};
     board.plainLines = PlainProgressLines{};
     if (m_settings.events) {
@@ -143,10 +147,17 @@ void StationConsole::boardEvent(size_t b, const nlohmann::ordered_json& event) {
     if (m_settings.events) {
         writeOut(event);
     }
+    Board& board = m_boards[b];
+    if (jsonText(event, "event") == "serial") {
+        board.serial = jsonText(event, "serial");
+        if (m_settings.mode == OutputMode::PLAIN) {
+            printLines({m_settings.ports[b] + ": serial " + board.serial});
+        }
+        return;
+    }
     if (jsonText(event, "event") != "status") {
         return;
     }
-    Board& board = m_boards[b];
     board.snapshot = snapshotFromEvent(event);
     if (m_settings.mode == OutputMode::PLAIN) {
         const std::string step = board.plainLines.lineFor(board.snapshot);
@@ -197,8 +208,10 @@ void StationConsole::boardResult(size_t b, const nlohmann::ordered_json& report,
 
     std::vector<std::string> lines;
     const std::string& port = m_settings.ports[b];
+    board.serial = jsonText(report, "serial");
     if (m_settings.mode != OutputMode::LIVE) {
-        lines.push_back(port + ": " + resultText(report));
+        const std::string serial = board.serial.empty() ? "" : " (serial " + board.serial + ")";
+        lines.push_back(port + ": " + resultText(report) + serial);
     }
     if (const std::string detail = jsonText(report, "detail"); !detail.empty()) {
         lines.push_back(port + ": " + detail);

@@ -52,6 +52,7 @@ class StationConsole : public StationListener {
         ProgressSnapshot snapshot;
         PlainProgressLines plainLines;
         std::string result;
+        std::string serial;  ///< the board's own value, once its child has said it
         PortTally tally;
     };
 

@@ -262,7 +262,7 @@ TEST_F(CliVerifyTest, AChangedFlashExits7NamingTheFirstBlockAndWritesNothing) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_NE(rows[1].find(",verify," + m_path + ","), std::string::npos) << rows[1];
     EXPECT_NE(rows[1].find(",VERIFY_FAILED,"), std::string::npos) << rows[1];
-    EXPECT_TRUE(rows[1].ends_with(",ihex," + sha256Of(m_image) + ",0x00000000")) << rows[1];
+    EXPECT_TRUE(rows[1].ends_with(",ihex," + sha256Of(m_image) + ",0x00000000,")) << rows[1];
 }
 
 TEST_F(CliVerifyTest, AStationVerifiesEveryBoardWithTheSameFormatAndBase) {
@@ -284,7 +284,7 @@ TEST_F(CliVerifyTest, AStationVerifiesEveryBoardWithTheSameFormatAndBase) {
     ASSERT_EQ(rows.size(), 3u);
     for (size_t i = 1; i < rows.size(); ++i) {
         EXPECT_NE(rows[i].find(",verify," + path + ","), std::string::npos) << rows[i];
-        EXPECT_TRUE(rows[i].ends_with(",srec," + sha256Of(m_image) + ",0x08000000")) << rows[i];
+        EXPECT_TRUE(rows[i].ends_with(",srec," + sha256Of(m_image) + ",0x08000000,")) << rows[i];
     }
     EXPECT_FALSE(sent(hostCommands(*good), CMD_WRITE));
     EXPECT_FALSE(sent(hostCommands(*bad), CMD_WRITE));

@@ -200,7 +200,48 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"crypt", "-", "-p", "all"},
                       std::vector<std::string>{"crypt", "-", "-p", "3", "--loop"},
                       std::vector<std::string>{"crypt", "-", "-p", "3", "--json"},
-                      std::vector<std::string>{"crypt", "-", "-p", "3", "--events"}));
+                      std::vector<std::string>{"crypt", "-", "-p", "3", "--events"},
+                      // a board's own value: where, from what, and in which form
+                      std::vector<std::string>{"load", "f", "-p", "3", "--serial-list", "l"},
+                      std::vector<std::string>{"load", "f", "-p", "3", "--serial-at", "0x"},
+                      std::vector<std::string>{"load", "f", "-p", "3", "--serial-at", "16"},
+                      std::vector<std::string>{"load", "f", "-p", "3", "--serial-at", "16",
+                                               "--serial-counter", "c"},  // no format
+                      std::vector<std::string>{"load", "f", "-p", "3", "--serial-at", "16",
+                                               "--serial-list", "l", "--serial-value", "01"},
+                      std::vector<std::string>{"load", "f", "-p", "3", "--serial-at", "16",
+                                               "--serial-list", "l", "--serial-format", "u16le"},
+                      std::vector<std::string>{"load", "f", "-p", "3", "--serial-at", "16",
+                                               "--serial-list", "l", "--serial-start", "1"},
+                      std::vector<std::string>{"load", "f", "-p", "3", "--serial-at", "16",
+                                               "--serial-counter", "c", "--serial-format",
+                                               "u24le"},
+                      std::vector<std::string>{"load", "f", "-p", "3", "--serial-at", "16",
+                                               "--serial-counter", "c", "--serial-format",
+                                               "u16le", "--serial-step", "0"},
+                      std::vector<std::string>{"load", "f", "-p", "3", "--serial-at", "16",
+                                               "--serial-value", "70000", "--serial-format",
+                                               "u16le"},
+                      std::vector<std::string>{"verify", "f", "-p", "3", "--serial-at", "16",
+                                               "--serial-counter", "c", "--serial-format",
+                                               "u16le"},
+                      std::vector<std::string>{"crypt", "o", "-p", "3", "--serial-at", "16"},
+                      std::vector<std::string>{"load", "f", "--dry-run", "0"},
+                      std::vector<std::string>{"load", "f", "--dry-run", "x"}));
+
+TEST(CliOptionsTest, SerialOptionsBecomeTheSourceTheStationsChildrenGetToo) {
+    Parsed p = parse({"load", "f", "-p", "3", "-p", "4", "--serial-at", "0x7F00",
+                      "--serial-format", "ascii:6", "--serial-counter", "next.txt",
+                      "--serial-start", "100", "--serial-step", "2", "--dry-run"});
+    ASSERT_EQ(p.status, PARSE_RUN) << p.err;
+    EXPECT_EQ(p.options.serial.at, 0x7F00u);
+    EXPECT_EQ(p.options.serial.source.start, 100u);
+    EXPECT_EQ(p.options.dryRunBoards, 2u) << "one board a port";
+    // No --serial-start for a child: the station has made or checked the counter.
+    EXPECT_EQ(serialChildArguments(p.options.serial),
+              (std::vector<std::string>{"--serial-at", "32512", "--serial-counter", "next.txt",
+                                        "--serial-format", "ascii:6", "--serial-step", "2"}));
+}
 
 // A path that begins with a slash is a file on every system, also where CLI11 would
 // otherwise read "/firmware" as a Windows-style option.

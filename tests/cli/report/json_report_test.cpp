@@ -34,8 +34,9 @@ TEST(JsonReportTest, LoadReportHasEveryFieldInOrder) {
     EXPECT_EQ(keys(j), (std::vector<std::string>{
                            "port",   "command",       "result",     "name",        "message",
                            "blocks", "seconds",       "image",      "bytes",       "sha256",
-                           "format", "image_sha256",  "base",       "usb_serial",  "retries",
-                           "detail", "turnaround_ms", "efficiency", "cpu_seconds", "time"}));
+                           "format", "image_sha256",  "base",       "serial",      "usb_serial",
+                           "retries", "detail", "turnaround_ms", "efficiency", "cpu_seconds",
+                           "time"}));
     EXPECT_EQ(j["command"], "load");
     EXPECT_EQ(j["result"], 7);
     EXPECT_EQ(j["name"], "VERIFY_FAILED");
@@ -64,7 +65,7 @@ TEST(JsonReportTest, CryptReportNamesTheOutputAndUnknownsAreNull) {
     EXPECT_FALSE(j.contains("image"));
     EXPECT_EQ(j["name"], "");
     EXPECT_EQ(j["seconds"], 0.0);
-    for (const char* key : {"bytes", "sha256", "format", "image_sha256", "base", "usb_serial",
+    for (const char* key : {"bytes", "sha256", "format", "image_sha256", "base", "serial", "usb_serial",
                             "detail", "turnaround_ms", "efficiency", "cpu_seconds"}) {
         EXPECT_TRUE(j[key].is_null()) << key;
     }

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "cli/report/json_report.h"
-#include "cli/system/append_file.h"
+#include "cli/system/locked_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnlink {
@@ -30,14 +30,14 @@ TEST(RecordFileTest, OneLinePerBoardWithQuotingWhereNeeded) {
     // The columns of older versions first, in their places; the image's at the end.
     EXPECT_EQ(recordHeader(),
               "time,port,usb_serial,command,file,sha256,result,seconds,retries,format,image_sha256,"
-              "base\n");
+              "base,serial\n");
     EXPECT_EQ(recordLine(report("/dev/ttyUSB0", "fw.bin", 0)),
               "2026-12-08T01:02:03.004Z,/dev/ttyUSB0,A10K3BQZ,load,fw.bin," + std::string(64, 'f') +
-                  ",SUCCESS,1.500,2,,,\n");
+                  ",SUCCESS,1.500,2,,,,\n");
     // A comma or a quote in a path is quoted; a newline would split the record: a space.
     EXPECT_EQ(recordLine(report("/dev/tty\"x\"", "a,b\nc.bin", 6)),
               "2026-12-08T01:02:03.004Z,\"/dev/tty\"\"x\"\"\",A10K3BQZ,load,\"a,b c.bin\"," +
-                  std::string(64, 'f') + ",TARGET_TIMEOUT,1.500,2,,,\n");
+                  std::string(64, 'f') + ",TARGET_TIMEOUT,1.500,2,,,,\n");
 
     TransferReport verify;
     verify.kind = TransferKind::VERIFY;
@@ -48,9 +48,10 @@ TEST(RecordFileTest, OneLinePerBoardWithQuotingWhereNeeded) {
     verify.format = "srec";
     verify.imageSha256 = std::string(64, 'b');
     verify.base = 0x08000000;
+    verify.serial = "00:1B:63:84:45:E6";
     EXPECT_EQ(recordLine(transferReportJson(verify)),
               ",COM3,,verify,fw.s19," + std::string(64, 'a') + ",VERIFY_FAILED,0.000,0,srec," +
-                  std::string(64, 'b') + ",0x08000000\n");
+                  std::string(64, 'b') + ",0x08000000,00:1B:63:84:45:E6\n");
 
     TransferReport crypt;
     crypt.kind = TransferKind::CRYPT;
@@ -58,7 +59,7 @@ TEST(RecordFileTest, OneLinePerBoardWithQuotingWhereNeeded) {
     crypt.file = "crypt-COM3.bin";
     crypt.result = 11;
     EXPECT_EQ(recordLine(transferReportJson(crypt)),
-              ",COM3,,crypt,crypt-COM3.bin,,CRYPT_UPLOADED,0.000,0,,,\n");
+              ",COM3,,crypt,crypt-COM3.bin,,CRYPT_UPLOADED,0.000,0,,,,\n");
 }
 
 TEST(RecordFileTest, HeaderOnlyOnceAndEveryLineWholeWhenManyAppendAtOnce) {
@@ -95,7 +96,7 @@ TEST(RecordFileTest, HeaderOnlyOnceAndEveryLineWholeWhenManyAppendAtOnce) {
         EXPECT_NE(line.find(",image-" + std::string(1, w) + "-" + std::string(3000, 'x') + ","),
                   std::string::npos)
             << "line " << count << " mixes two boards";
-        EXPECT_TRUE(line.ends_with(",SUCCESS,1.500,2,,,")) << line.substr(line.size() - 30);
+        EXPECT_TRUE(line.ends_with(",SUCCESS,1.500,2,,,,")) << line.substr(line.size() - 30);
     }
     EXPECT_EQ(count, WRITERS * LINES);
 }

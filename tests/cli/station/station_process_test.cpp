@@ -142,11 +142,11 @@ TEST_F(StationProcessTest, FourBoardsOneSilentThreeFlashedAndRecorded) {
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[0],
               "time,port,usb_serial,command,file,sha256,result,seconds,retries,format,image_sha256,"
-              "base");
+              "base,serial");
     std::set<std::string> recordedPorts;
     for (size_t i = 1; i < rows.size(); ++i) {
         const std::vector<std::string> f = csvFields(rows[i]);
-        ASSERT_EQ(f.size(), 12u) << rows[i];
+        ASSERT_EQ(f.size(), 13u) << rows[i];
         recordedPorts.insert(f[1]);
         EXPECT_EQ(f[3], "load");
         EXPECT_EQ(f[4], imagePath);
@@ -305,7 +305,7 @@ TEST_F(StationProcessTest, TwoStationsAppendingToOneRecordNeverMixTheirLines) {
     std::set<std::string> ports;
     for (size_t i = 1; i < rows.size(); ++i) {
         const std::vector<std::string> f = csvFields(rows[i]);
-        ASSERT_EQ(f.size(), 12u) << rows[i];
+        ASSERT_EQ(f.size(), 13u) << rows[i];
         EXPECT_TRUE(std::regex_match(f[0], std::regex(R"(\d{4}-\d\d-\d\dT[0-9:.]+Z)"))) << f[0];
         EXPECT_EQ(f[5], IMAGE_1000_SHA256);
         EXPECT_EQ(f[6], "SUCCESS");

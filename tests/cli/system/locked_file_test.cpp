@@ -1,4 +1,4 @@
-#include "cli/system/append_file.h"
+#include "cli/system/locked_file.h"
 
 #include <gtest/gtest.h>
 

@@ -3,14 +3,14 @@
 #include <string>
 #include <vector>
 
-#include "cli/system/append_file.h"
+#include "cli/system/locked_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnlink {
 namespace {
 
 // The system's own words for a record that cannot be written, as Linux says them (Windows
-// has its own for a missing folder: tests/cli/system/append_file_test.cpp checks what both share).
+// has its own for a missing folder: tests/cli/system/locked_file_test.cpp checks what both share).
 TEST(AppendFilePosixTest, AFileThatCannotBeWrittenSaysWhy) {
     test::TempDir dir;
     std::string error;
