@@ -26,7 +26,7 @@ namespace {
 using test::paddedImage;
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint32_t SHARDS = 8;
+constexpr uint32_t SHARDS = 16;
 
 uint32_t runsPerShard() {
     if (const char* runs = std::getenv("TARNLINK_SOAK_RUNS")) {
