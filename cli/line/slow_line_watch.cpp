@@ -1,4 +1,4 @@
-#include "cli/program/slow_line_watch.h"
+#include "cli/line/slow_line_watch.h"
 
 #include "cli/doctor/doctor_command.h"
 #include "cli/report/line_figures.h"

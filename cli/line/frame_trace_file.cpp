@@ -1,4 +1,4 @@
-#include "cli/program/frame_trace_file.h"
+#include "cli/line/frame_trace_file.h"
 
 #include <chrono>
 #include <cstdio>
