@@ -11,12 +11,12 @@
 #include <mutex>
 #include <optional>
 
+#include "cli/line/frame_trace_file.h"
+#include "cli/line/slow_line_watch.h"
 #include "cli/ports/serial_ports.h"
 #include "cli/process/child_process.h"
 #include "cli/process/stop_requests.h"
 #include "cli/program/console_target.h"
-#include "cli/line/frame_trace_file.h"
-#include "cli/line/slow_line_watch.h"
 #include "cli/report/file_problem.h"
 #include "cli/report/record_file.h"
 #include "cli/report/sha256.h"
